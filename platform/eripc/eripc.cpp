@@ -1,0 +1,1 @@
+// PENDING(attachments issue)

@@ -1,0 +1,2 @@
+// PENDING(attachments issue): stand-in for the platform metadata database.
+#pragma once

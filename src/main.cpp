@@ -1,0 +1,219 @@
+// Start-up, the one window and its wiring, and shutdown.
+#include "main.h"
+
+#include <glib-unix.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ipc.h"
+#include "ry_ctr.h"
+#include "ry_file.h"
+#include "ry_library.h"
+#include "ry_model.h"
+#include "ry_que.h"
+#include "ry_raii.h"
+#include "ry_recent.h"
+#include "ry_sql.h"
+#include "ry_view.h"
+
+#ifndef RYX_SHARE_DIR
+#define RYX_SHARE_DIR "/media/mmcblk0p1/Programs/_ryx2/share/ryx"
+#endif
+
+int with_metadb = WITH_METADB;
+GtkWidget* g_main_window = nullptr;
+
+namespace {
+
+const char rc_filename[] = RYX_SHARE_DIR "/ryx.rc";
+const char hist_filename[] = RYX_SHARE_DIR "/ryx.history";
+
+// Set when SIGTERM arrives before the main loop runs, so that it is not entered.
+bool quit_requested = false;
+
+void pack_and_show(GtkWidget* box, GtkWidget* child, bool at_end, gboolean expand, gboolean fill,
+                   guint padding) {
+    if (at_end)
+        gtk_box_pack_end(GTK_BOX(box), child, expand, fill, padding);
+    else
+        gtk_box_pack_start(GTK_BOX(box), child, expand, fill, padding);
+    gtk_widget_show(child);
+}
+
+// The tag column: the "Tag" label, a 15-pixel band under it and the tag view's box.
+GtkWidget* create_tag_column(GtkWidget* tag_view) {
+    GtkWidget* column = gtk_vbox_new(FALSE, 0);
+
+    GtkWidget* label = gtk_label_new("Tag");
+    gtk_widget_set_name(label, "tag-label");
+    gtk_misc_set_alignment(GTK_MISC(label), 0.0, 0.0);
+    gtk_misc_set_padding(GTK_MISC(label), 0, 2);
+    pack_and_show(column, label, false, FALSE, FALSE, 0);
+
+    GtkWidget* band = gtk_event_box_new();
+    gtk_widget_set_name(band, "tag-label");
+    gtk_widget_set_size_request(band, -1, 15);
+    GTK_WIDGET_UNSET_FLAGS(band, GTK_CAN_FOCUS);
+    pack_and_show(column, band, false, FALSE, FALSE, 0);
+
+    pack_and_show(column, ry_create_view_box_with_button(tag_view), false, TRUE, TRUE, 0);
+    return column;
+}
+
+// Fills the window: views, first listing, handlers, boxes. Returns the main box,
+// already added to the window but not shown.
+GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** statements,
+                                 GQueue* history, gchar* zotero_dir, ry_radio_group* rgroup,
+                                 ry_search_data* search_data, GtkWidget** collection_list) {
+    ry_initialize_radio_group(rgroup);
+    *collection_list = ry_initialize_collection_list(db);
+    GtkWidget* tag_view = ry_initialize_tag_view(db, rgroup);
+    GtkWidget* item_list = ry_create_item_list();
+    GtkWidget* attachment_list = ry_create_attachment_list();
+    gtk_widget_set_name(attachment_list, "attachment-list-ryx");
+
+    *search_data = {statements, GTK_TREE_VIEW(item_list), GTK_TREE_VIEW(attachment_list),
+                    GTK_ICON_VIEW(tag_view), history};
+    ry_list_recent_items(search_data);
+
+    // The query handlers are connected before the listing handlers of the same signal.
+    g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(*collection_list)), "changed",
+                     G_CALLBACK(ry_set_collection_que_by_selection), nullptr);
+    g_signal_connect(*collection_list, "row-activated", G_CALLBACK(ry_list_items_by_row_activation),
+                     search_data);
+    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection),
+                     rgroup);
+    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection),
+                     search_data);
+    g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
+    // The item is remembered before the file is opened, so also when opening fails.
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated),
+                     zotero_dir);
+
+    GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
+    pack_and_show(main_box, ry_create_search_box(search_data, rgroup), true, FALSE, TRUE, 0);
+    pack_and_show(main_box, gtk_hseparator_new(), true, FALSE, TRUE, 2);
+    pack_and_show(main_box, attachment_list, false, FALSE, TRUE, 2);
+    pack_and_show(main_box, ry_create_view_box_with_button(item_list), false, TRUE, TRUE, 2);
+    pack_and_show(main_box, gtk_hseparator_new(), false, FALSE, TRUE, 2);
+
+    GtkWidget* browse_row = gtk_hbox_new(FALSE, 0);
+    pack_and_show(browse_row, ry_create_view_box_with_button(*collection_list), false, FALSE, TRUE,
+                  2);
+    pack_and_show(browse_row, gtk_vseparator_new(), false, FALSE, TRUE, 2);
+    pack_and_show(browse_row, create_tag_column(tag_view), false, TRUE, TRUE, 2);
+    pack_and_show(main_box, browse_row, true, FALSE, FALSE, 0);
+    gtk_widget_set_size_request(browse_row, -1, 350);
+
+    gtk_container_add(GTK_CONTAINER(window), main_box);
+    return main_box;
+}
+
+GtkWidget* create_main_window() {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_maximize(GTK_WINDOW(window));
+    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    gtk_container_set_border_width(GTK_CONTAINER(window), 2);
+    gtk_window_set_modal(GTK_WINDOW(window), TRUE);
+    g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
+    return window;
+}
+
+}  // namespace
+
+void on_sigterm(int /*signo*/) {
+    if (gtk_main_level() > 0)
+        gtk_main_quit();
+    else
+        quit_requested = true;
+}
+
+gboolean on_startup_complete(gpointer /*data*/) {
+    ipc_sys_startup_complete();
+    return FALSE;
+}
+
+void run_error_dialog(const gchar* msg) {
+    // "%s" keeps a "%" in the message from being read as a directive.
+    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(g_main_window), GTK_DIALOG_DESTROY_WITH_PARENT,
+                                               GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", msg);
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+int ry_metadb_flag(int argc, char** argv) {
+    if (argc < 3) return WITH_METADB;
+    // As atoi, but without its undefined behaviour on overflow.
+    errno = 0;
+    long value = strtol(argv[2], nullptr, 10);
+    if (errno != 0 || value < NO_METADB || value > WITH_CTB) return WITH_METADB;
+    return static_cast<int>(value);
+}
+
+int ry_main(int argc, char** argv) {
+    GQueue history = G_QUEUE_INIT;
+
+    // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
+    // wake-up happens inside the signal handler itself.
+    g_unix_signal_add(SIGTERM, +[](gpointer) -> gboolean {
+        on_sigterm(SIGTERM);
+        return G_SOURCE_CONTINUE;
+    }, nullptr);
+
+    gtk_init(&argc, &argv);
+    if (argc < 2) {
+        fprintf(stderr, "Usage: %s DATABASENAME metadbflag \n", argv[0]);
+        return 1;
+    }
+
+    ipc_set_services();
+    gtk_rc_parse(rc_filename);
+    GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
+
+    sqlite3* db = nullptr;
+    if (ry_open_library(argv[1], &db) != SQLITE_OK) {
+        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
+        sqlite3_close(db);
+        ry_close_library();
+        g_key_file_free(histfile);
+        return 1;
+    }
+
+    sqlite3_stmt* ry_main_statements[ZLAST];
+    if (!ry_sql_try_prepare(db, ry_main_statements)) {
+        sqlite3_close(db);
+        ry_close_library();
+        g_key_file_free(histfile);
+        return 1;
+    }
+
+    ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
+    with_metadb = ry_metadb_flag(argc, argv);
+
+    GtkWidget* window = create_main_window();
+    g_main_window = window;
+
+    ry_radio_group rgroup{};
+    ry_search_data search_data{};
+    GtkWidget* collection_list = nullptr;
+    GtkWidget* main_box = build_window_contents(window, db, ry_main_statements, &history,
+                                                zotero_dir.get(), &rgroup, &search_data,
+                                                &collection_list);
+
+    gtk_widget_show(main_box);
+    gtk_widget_show(window);
+    gtk_widget_grab_focus(collection_list);
+    g_idle_add(on_startup_complete, nullptr);
+
+    if (!quit_requested) gtk_main();
+
+    for (int k = 0; k < ZLAST; ++k) sqlite3_finalize(ry_main_statements[k]);
+    sqlite3_close(db);
+    ry_close_library();
+    ry_save_history_file(hist_filename, histfile, &history);
+    return 0;
+}

@@ -1,0 +1,28 @@
+// File types and viewers from the platform registry, path helpers, and opening
+// an activated attachment.
+#pragma once
+
+#include "gtk_include.h"
+
+struct filetype_info_t {
+    gchar* extension;   // without the dot; "" in the catch-all entry
+    gchar* icon_name;
+    gchar* viewer_cmd;  // NULL in the catch-all entry
+};
+
+// A new string: everything before the last "/" of path ("" when there is none).
+gchar* get_dir_name(const char* path);
+
+filetype_info_t* find_filetype_info(const gchar* file_ext);
+const gchar* get_viewer_from_file_extension(const gchar* file_ext);
+gchar* get_icon_file_from_file_extension(const gchar* file_ext);
+
+const char* ry_remove_prefix(const gchar* str, const gchar* prefix);
+const char* ry_mime_pointer(const char* path);
+const char* g_extension_pointer(const char* path);
+
+// "row-activated" of the attachment list; data is the library directory.
+void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
+                             gpointer data);
+// 0 on success.
+int create_metadatabase(const gchar* directory, const gchar* filename, const gchar* fullpath);

@@ -1,0 +1,26 @@
+// ryIconView: the tag view, a GtkIconView with an "item-height" style property.
+#pragma once
+
+#include "gtk_include.h"
+
+G_BEGIN_DECLS
+
+#define RY_TYPE_ICON_VIEW (ry_icon_view_get_type())
+#define RY_ICON_VIEW(obj) (G_TYPE_CHECK_INSTANCE_CAST((obj), RY_TYPE_ICON_VIEW, ryIconView))
+#define RY_IS_ICON_VIEW(obj) (G_TYPE_CHECK_INSTANCE_TYPE((obj), RY_TYPE_ICON_VIEW))
+
+struct ryIconView {
+    GtkIconView parent;
+};
+
+struct ryIconViewClass {
+    GtkIconViewClass parent_class;
+};
+
+GType ry_icon_view_get_type(void);
+GtkWidget* ry_icon_view_new(void);
+// NULL (with a critical warning) when model is NULL.
+GtkWidget* ry_icon_view_new_with_model(GtkTreeModel* model);
+void ry_icon_view_set_model(ryIconView* ry_iconview, GtkTreeModel* model);
+
+G_END_DECLS

@@ -1,0 +1,129 @@
+// Helpers shared by the tests.
+#include "test_support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace ryt {
+
+TempDir::TempDir() {
+    GError* error = nullptr;
+    gchar* dir = g_dir_make_tmp("ryx-test-XXXXXX", &error);
+    if (dir == nullptr) throw std::runtime_error(error->message);
+    path_ = dir;
+    g_free(dir);
+}
+
+TempDir::~TempDir() { remove_tree(path_); }
+
+void remove_tree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0700);
+        if (GDir* dir = g_dir_open(path.c_str(), 0, nullptr)) {
+            while (const gchar* name = g_dir_read_name(dir)) remove_tree(path + "/" + name);
+            g_dir_close(dir);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
+    std::vector<gchar*> args;
+    for (const auto& a : argv) args.push_back(const_cast<gchar*>(a.c_str()));
+    args.push_back(nullptr);
+    gchar** env = g_get_environ();
+    for (const auto& kv : extra_env) {
+        auto eq = kv.find('=');
+        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
+    }
+    std::string out = outdir_.file("out"), err = outdir_.file("err");
+    struct Files {
+        std::string out, err;
+    } files{out, err};
+    GError* error = nullptr;
+    gboolean ok = g_spawn_async(
+        nullptr, args.data(), env, G_SPAWN_DO_NOT_REAP_CHILD,
+        +[](gpointer data) {
+            auto* f = static_cast<Files*>(data);
+            FILE* o = freopen(f->out.c_str(), "w", stdout);
+            FILE* e = freopen(f->err.c_str(), "w", stderr);
+            (void)o;
+            (void)e;
+        },
+        &files, &pid_, &error);
+    g_strfreev(env);
+    if (!ok) {
+        std::string msg = error->message;
+        g_error_free(error);
+        throw std::runtime_error(msg);
+    }
+}
+
+Child::~Child() {
+    if (!reaped_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+}
+
+void Child::signal(int signo) { kill(pid_, signo); }
+
+bool Child::running() {
+    if (reaped_) return false;
+    pid_t r = waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_) reaped_ = true;
+    return !reaped_;
+}
+
+RunResult Child::wait(int timeout_ms) {
+    gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+    while (running() && g_get_monotonic_time() < end) g_usleep(5000);
+    if (!reaped_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+        reaped_ = true;
+    }
+    RunResult r;
+    if (WIFEXITED(status_)) r.exit_status = WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_)) r.term_signal = WTERMSIG(status_);
+    r.out = read_file(outdir_.file("out"));
+    r.err = read_file(outdir_.file("err"));
+    return r;
+}
+
+RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+              int timeout_ms) {
+    Child child(argv, extra_env);
+    return child.wait(timeout_ms);
+}
+
+void flush_events() {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+}  // namespace ryt
