@@ -31,11 +31,12 @@ void expect_unchanged(const FileState& before, const std::string& path) {
 }
 
 class StartupTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         libgen::ClassicLibraryBuilder lib(dir.path());
         int item = lib.add_item({.title = "The Art of Listing", .creators = {{"Ann", "Lee"}}});
-        lib.add_attachment({.parent = item, .mime_type = "application/pdf", .file = "art.pdf", .contents = "%PDF-1.4"});
+        lib.add_attachment(
+            {.parent = item, .mime_type = "application/pdf", .file = "art.pdf", .contents = "%PDF-1.4"});
         lib.add_tag("paper");
         lib.finish();
         library = lib.database_path();

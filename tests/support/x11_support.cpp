@@ -3,10 +3,9 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 
 #include "gtk_include.h"
-
-#include <gdk/gdkx.h>
 
 namespace ryt {
 
