@@ -1,11 +1,8 @@
 // Libraries of current versions of the reference manager, read through the classic
 // statements: both numberings of types and fields, the trash, feeds, groups, WAL files,
 // libraries that another process holds locked, and classic libraries left as they are.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -15,6 +12,7 @@
 
 #include "libgen.h"
 #include "libgen_modern.h"
+#include "lock_holder.h"
 #include "ry_library.h"
 #include "ry_que.h"
 #include "ry_raii.h"
@@ -460,50 +458,6 @@ TEST(WalLibrary, RowsOnlyInTheLogAreSeenFromASnapshot) {
 
 // ---- Libraries held by another process ----
 
-// A child process that holds the library the way the running reference manager does:
-// exclusive locking mode, after a write of one more item. Ends when the object goes.
-class LockHolder {
-  public:
-    LockHolder(const std::string& path, const std::string& write_sql) {
-        int ready[2], hold[2];
-        if (pipe(ready) != 0 || pipe(hold) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(hold[1]);
-            sqlite3* db = nullptr;
-            char status = 'x';
-            if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-                sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK &&
-                sqlite3_exec(db, write_sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
-                status = 'y';
-            if (write(ready[1], &status, 1) != 1) _exit(2);
-            char c;
-            while (read(hold[0], &c, 1) > 0) {
-            }
-            _exit(0);  // the lock goes with the process; nothing is flushed or checkpointed
-        }
-        close(ready[1]);
-        close(hold[0]);
-        hold_ = hold[1];
-        char status = 0;
-        if (read(ready[0], &status, 1) != 1) status = 0;
-        close(ready[0]);
-        ok_ = status == 'y';
-    }
-    ~LockHolder() {
-        close(hold_);
-        int st;
-        waitpid(pid_, &st, 0);
-    }
-    bool ok() const { return ok_; }
-
-  private:
-    pid_t pid_ = -1;
-    int hold_ = -1;
-    bool ok_ = false;
-};
-
 std::string insert_item_sql(int type, int title_field, const char* library, const char* title) {
     return "BEGIN; INSERT INTO itemDataValues (value) VALUES ('" + std::string(title) +
            "'); INSERT INTO items (itemTypeID, libraryID, key) VALUES (" + std::to_string(type) + ", " +
@@ -522,7 +476,7 @@ TEST(LockedLibrary, ModernLibraryIsReadFromASnapshotThatIsRemovedAfterwards) {
         sql = insert_item_sql(b.type_id("book"), b.field_id("title"), "1", "Newest Locked Book");
         path = b.database_path();
     }
-    LockHolder holder(path, sql);
+    ryt::LockHolder holder(ryt::exclusive_writer(path, sql));
     ASSERT_TRUE(holder.ok());
     std::string snapshot;
     {
@@ -545,8 +499,8 @@ TEST(LockedLibrary, ClassicLibraryIsReadFromASnapshotWithoutViews) {
         b.add_item({.title = "Old Book"});
         path = b.database_path();
     }
-    LockHolder holder(
-        path, insert_item_sql(libgen::item_type::book, libgen::field::title, "NULL", "Newest Locked Book"));
+    ryt::LockHolder holder(ryt::exclusive_writer(
+        path, insert_item_sql(libgen::item_type::book, libgen::field::title, "NULL", "Newest Locked Book")));
     ASSERT_TRUE(holder.ok());
     Library lib(path);
     ASSERT_EQ(lib.rc(), SQLITE_OK);
