@@ -692,9 +692,13 @@ int ModernLibraryBuilder::add_collection(const std::string& name, int parent) {
 }
 
 void ModernLibraryBuilder::add_to_collection(int collection_id, int item_id) {
-    sqlite3_stmt* s = stmt("INSERT INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
-    Binder{s} << collection_id << item_id << collection_order_[collection_id]++;
+    // Each new member goes to the end; adding a member twice changes nothing.
+    sqlite3_stmt* s =
+        stmt("INSERT OR IGNORE INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
+    int& next = collection_order_[collection_id];
+    Binder{s} << collection_id << item_id << next;
     step(s);
+    if (sqlite3_changes(db_.get()) > 0) ++next;
 }
 
 int ModernLibraryBuilder::add_tag(const std::string& name, int type) {
