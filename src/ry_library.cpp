@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -36,9 +37,24 @@ bool locked_exclusively_by_another(const char* path) {
     return locked;
 }
 
-off_t file_size(const std::string& path) {
+struct FileState {
+    bool exists = false;
+    off_t size = 0;
+    struct timespec mtime = {};
+    bool operator==(const FileState& o) const {
+        return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+FileState file_state(const std::string& path) {
+    FileState state;
     struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    if (stat(path.c_str(), &st) != 0) return state;
+    state.exists = true;
+    state.size = st.st_size;
+    state.mtime = st.st_mtim;
+    return state;
 }
 
 // Bytes 18 and 19 of the header are 2 in a database in WAL mode.
@@ -66,12 +82,38 @@ std::string uri_escaped(const char* path) {
     return out;
 }
 
+// Streams the file, so that a large library is never held in memory at once.
 bool copy_file(const std::string& from, const std::string& to) {
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(from.c_str(), &contents, &length, nullptr)) return false;
-    ry::gchar_ptr owned(contents);
-    return g_file_set_contents(to.c_str(), contents, static_cast<gssize>(length), nullptr);
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = write(out, buffer.data() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    close(in);
+    if (close(out) != 0) ok = false;
+    return ok;
 }
 
 void remove_snapshot() {
@@ -91,9 +133,26 @@ bool quick_check_ok(sqlite3* db) {
     return text != nullptr && g_strcmp0(reinterpret_cast<const char*>(text), "ok") == 0;
 }
 
-// Copies the library (with its log and journal) into a private directory and
-// opens the copy, which SQLite may then recover freely. Tries a few times, since
-// a copy taken while the owner writes can be torn.
+// Copies the library with its log and journal into the private directory. A
+// copy during which the owner changed any of them is refused: it can be torn
+// across a commit or a checkpoint in ways that no check of the copy finds.
+bool copy_library(const char* path, const std::string& copy) {
+    const char* const sides[] = {"", "-wal", "-journal"};
+    FileState before[3], after[3];
+    for (int i = 0; i < 3; ++i) before[i] = file_state(std::string(path) + sides[i]);
+    for (int i = 0; i < 3; ++i) {
+        if (!before[i].exists || (i > 0 && before[i].size == 0)) continue;
+        if (!copy_file(std::string(path) + sides[i], copy + sides[i])) return false;
+    }
+    for (int i = 0; i < 3; ++i) after[i] = file_state(std::string(path) + sides[i]);
+    for (int i = 0; i < 3; ++i)
+        if (!(before[i] == after[i])) return false;
+    return before[0].exists;
+}
+
+// Opens a private copy of the library, which SQLite may then recover freely
+// (replaying its log or rolling back a hot journal). Tries a few times, since the
+// owner may be writing while we copy.
 int open_snapshot(const char* path, sqlite3** db) {
     for (int attempt = 0; attempt < kSnapshotTries; ++attempt) {
         if (attempt > 0) g_usleep(200 * 1000);
@@ -102,13 +161,8 @@ int open_snapshot(const char* path, sqlite3** db) {
         snapshot_dir = dir;
         g_free(dir);
         std::string copy = snapshot_dir + "/library.sqlite";
-        bool copied = copy_file(path, copy);
-        for (const char* suffix : {"-wal", "-journal"}) {
-            std::string side = std::string(path) + suffix;
-            if (copied && file_size(side) > 0) copied = copy_file(side, copy + suffix);
-        }
-        if (copied && sqlite3_open_v2(copy.c_str(), db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-            sqlite3_exec(*db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) == SQLITE_OK &&
+        if (copy_library(path, copy) &&
+            sqlite3_open_v2(copy.c_str(), db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
             quick_check_ok(*db))
             return SQLITE_OK;
         sqlite3_close(*db);
@@ -132,13 +186,16 @@ int open_in_place(const char* path, sqlite3** db) {
 
 int ry_open_library(const char* path, sqlite3** db) {
     *db = nullptr;
-    int rc;
-    if (locked_exclusively_by_another(path) || file_size(std::string(path) + "-wal") > 0)
-        rc = open_snapshot(path, db);
-    else
-        rc = open_in_place(path, db);
+    // A log beside the library, even an empty one, means that a writer may have it
+    // open and may checkpoint into the file while we read it.
+    bool snapshot = locked_exclusively_by_another(path) || file_state(std::string(path) + "-wal").exists;
+    int rc = snapshot ? open_snapshot(path, db) : open_in_place(path, db);
+    if (rc != SQLITE_OK) return rc;
     // A library of another shape is left alone: preparing the catalogue reports it.
-    if (rc == SQLITE_OK && ry_detect_schema(*db) == ry_schema::modern) ry_create_modern_views(*db);
+    if (ry_detect_schema(*db) == ry_schema::modern) ry_create_modern_views(*db);
+    // The copy is ours, but the program still never writes a library. (Set only
+    // now: query_only refuses even the temporary views.)
+    if (snapshot) sqlite3_exec(*db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
     return rc;
 }
 
@@ -152,16 +209,23 @@ namespace {
 
 bool has_table(sqlite3* db, const char* table) {
     sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name=?1", -1, &raw,
-                       nullptr);
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name=?1", -1, &raw,
+                           nullptr) != SQLITE_OK)
+        return false;
     ry::unique_stmt stmt(raw);
     sqlite3_bind_text(stmt.get(), 1, table, -1, SQLITE_STATIC);
     return sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
+// Compiling a query of the column answers without needing SQLite's optional
+// column metadata, which not every build carries.
 bool has_column(sqlite3* db, const char* table, const char* column) {
-    return sqlite3_table_column_metadata(db, "main", table, column, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr) == SQLITE_OK;
+    // Brackets, not double quotes: an unknown double-quoted name would pass as text.
+    std::string sql = std::string("SELECT [") + column + "] FROM main.[" + table + "] LIMIT 0";
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
+    ry::unique_stmt stmt(raw);
+    return rc == SQLITE_OK;
 }
 
 // The ids of the named rows, or none; names are looked up, since a library
@@ -229,6 +293,9 @@ std::vector<std::string> modern_view_statements(sqlite3* db) {
         "CREATE TEMP VIEW itemTags AS SELECT itemID, tagID FROM main.itemTags",
         "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, contentType AS "
         "mimeType, path FROM main.itemAttachments",
+        // Without the member's orderIndex, which the creator-letter statements would
+        // otherwise join with the creator's own orderIndex.
+        "CREATE TEMP VIEW collectionItems AS SELECT collectionID, itemID FROM main.collectionItems",
         "CREATE TEMP VIEW collections AS SELECT c.collectionID AS collectionID, c.collectionName AS "
         "collectionName FROM main.collections c" +
             live_collections,

@@ -7,17 +7,24 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "libgen.h"
+#include "libgen_modern.h"
 
 namespace {
 
 void usage() {
-    fprintf(stderr,
-            "usage: ryx-libgen --demo DIR\n"
-            "       ryx-libgen [--items N] [--tags N] [--collections N] [--seed N] [--now EPOCH] DIR\n"
-            "Writes DIR/zotero.sqlite and the attachment files under DIR/storage/.\n");
+    fprintf(
+        stderr,
+        "usage: ryx-libgen [--modern fresh|upgraded] --demo DIR\n"
+        "       ryx-libgen [--modern fresh|upgraded] [--items N] [--tags N] [--collections N] [--seed N]\n"
+        "                  [--now EPOCH] DIR\n"
+        "Writes DIR/zotero.sqlite and the attachment files under DIR/storage/: a classic\n"
+        "library, or with --modern one of a current version (WAL mode), numbered as a fresh\n"
+        "install or as one upgraded from a classic library.\n");
 }
 
 bool parse_number(const char* text, long min, long* out) {
@@ -33,6 +40,7 @@ bool parse_number(const char* text, long min, long* out) {
 
 int main(int argc, char** argv) {
     bool demo = false;
+    std::optional<libgen::Numbering> modern;
     libgen::SyntheticOptions options;
     std::time_t now = std::time(nullptr);
     const char* dir = nullptr;
@@ -41,6 +49,16 @@ int main(int argc, char** argv) {
         long v = 0;
         if (strcmp(a, "--demo") == 0) {
             demo = true;
+        } else if (strcmp(a, "--modern") == 0 && i + 1 < argc) {
+            const char* mode = argv[++i];
+            if (strcmp(mode, "fresh") == 0) {
+                modern = libgen::Numbering::fresh;
+            } else if (strcmp(mode, "upgraded") == 0) {
+                modern = libgen::Numbering::upgraded;
+            } else {
+                fprintf(stderr, "ryx-libgen: --modern takes fresh or upgraded, not %s\n", mode);
+                return 2;
+            }
         } else if ((strcmp(a, "--items") == 0 || strcmp(a, "--tags") == 0 ||
                     strcmp(a, "--collections") == 0 || strcmp(a, "--seed") == 0 || strcmp(a, "--now") == 0) &&
                    i + 1 < argc) {
@@ -69,7 +87,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        libgen::ClassicLibraryBuilder builder(dir, options.seed, now);
+        std::unique_ptr<libgen::LibraryBuilder> owned;
+        if (modern)
+            owned = std::make_unique<libgen::ModernLibraryBuilder>(
+                dir, libgen::ModernOptions{.numbering = *modern, .seed = options.seed, .now = now});
+        else
+            owned = std::make_unique<libgen::ClassicLibraryBuilder>(dir, options.seed, now);
+        libgen::LibraryBuilder& builder = *owned;
         if (demo) {
             libgen::DemoSummary s = libgen::write_demo_library(builder, now);
             builder.finish();

@@ -1,0 +1,785 @@
+// The modern library writer: the schema of current versions, its two numberings of item
+// types and fields, libraries (user, group, feed), the trash and annotations.
+#include "libgen_modern.h"
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+
+namespace libgen {
+
+namespace {
+
+// The column sets follow the reference manager's own schema, so that natural joins
+// over a generated file see the same shared columns as over a user's library.
+const char* const modern_schema_sql = R"SQL(
+CREATE TABLE version (schema TEXT PRIMARY KEY, version INT NOT NULL);
+CREATE TABLE settings (setting TEXT, key TEXT, value, PRIMARY KEY (setting, key));
+CREATE TABLE itemTypes (itemTypeID INTEGER PRIMARY KEY, typeName TEXT, templateItemTypeID INT,
+    display INT DEFAULT 1);
+CREATE TABLE fields (fieldID INTEGER PRIMARY KEY, fieldName TEXT, fieldFormatID INT);
+CREATE TABLE baseFieldMappings (itemTypeID INT, baseFieldID INT, fieldID INT,
+    PRIMARY KEY (itemTypeID, baseFieldID, fieldID));
+CREATE TABLE creatorTypes (creatorTypeID INTEGER PRIMARY KEY, creatorType TEXT);
+CREATE TABLE libraries (libraryID INTEGER PRIMARY KEY, type TEXT NOT NULL, editable INT NOT NULL,
+    filesEditable INT NOT NULL, version INT NOT NULL DEFAULT 0, storageVersion INT NOT NULL DEFAULT 0,
+    lastSync INT NOT NULL DEFAULT 0, archived INT NOT NULL DEFAULT 0);
+CREATE TABLE groups (groupID INTEGER PRIMARY KEY, libraryID INT NOT NULL UNIQUE, name TEXT NOT NULL,
+    description TEXT NOT NULL, version INT NOT NULL);
+CREATE TABLE feeds (libraryID INTEGER PRIMARY KEY, name TEXT NOT NULL, url TEXT NOT NULL UNIQUE,
+    lastUpdate TIMESTAMP, lastCheck TIMESTAMP, lastCheckError TEXT, cleanupReadAfter INT,
+    cleanupUnreadAfter INT, refreshInterval INT);
+CREATE TABLE items (itemID INTEGER PRIMARY KEY, itemTypeID INT NOT NULL,
+    dateAdded TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP,
+    dateModified TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP,
+    clientDateModified TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP,
+    libraryID INT NOT NULL, key TEXT NOT NULL, version INT NOT NULL DEFAULT 0,
+    synced INT NOT NULL DEFAULT 0, UNIQUE (libraryID, key));
+CREATE INDEX items_synced ON items(synced);
+CREATE TABLE itemDataValues (valueID INTEGER PRIMARY KEY, value UNIQUE);
+CREATE TABLE itemData (itemID INT, fieldID INT, valueID, PRIMARY KEY (itemID, fieldID));
+CREATE INDEX itemData_fieldID ON itemData(fieldID);
+CREATE TABLE itemNotes (itemID INTEGER PRIMARY KEY, parentItemID INT, note TEXT, title TEXT);
+CREATE INDEX itemNotes_parentItemID ON itemNotes(parentItemID);
+CREATE TABLE itemAttachments (itemID INTEGER PRIMARY KEY, parentItemID INT, linkMode INT,
+    contentType TEXT, charsetID INT, path TEXT, syncState INT DEFAULT 0, storageModTime INT,
+    storageHash TEXT, lastProcessedModificationTime INT);
+CREATE INDEX itemAttachments_parentItemID ON itemAttachments(parentItemID);
+CREATE INDEX itemAttachments_contentType ON itemAttachments(contentType);
+CREATE TABLE itemAnnotations (itemID INTEGER PRIMARY KEY, parentItemID INT NOT NULL,
+    type INTEGER NOT NULL, authorName TEXT, text TEXT, comment TEXT, color TEXT, pageLabel TEXT,
+    sortIndex TEXT NOT NULL, position TEXT NOT NULL, isExternal INT NOT NULL);
+CREATE INDEX itemAnnotations_parentItemID ON itemAnnotations(parentItemID);
+CREATE TABLE tags (tagID INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE itemTags (itemID INT NOT NULL, tagID INT NOT NULL, type INT NOT NULL,
+    PRIMARY KEY (itemID, tagID));
+CREATE INDEX itemTags_tagID ON itemTags(tagID);
+CREATE TABLE creators (creatorID INTEGER PRIMARY KEY, firstName TEXT, lastName TEXT, fieldMode INT,
+    UNIQUE (lastName, firstName, fieldMode));
+CREATE TABLE itemCreators (itemID INT NOT NULL, creatorID INT NOT NULL,
+    creatorTypeID INT NOT NULL DEFAULT 1, orderIndex INT NOT NULL DEFAULT 0,
+    PRIMARY KEY (itemID, creatorID, creatorTypeID, orderIndex), UNIQUE (itemID, orderIndex));
+CREATE INDEX itemCreators_creatorTypeID ON itemCreators(creatorTypeID);
+CREATE TABLE collections (collectionID INTEGER PRIMARY KEY, collectionName TEXT NOT NULL,
+    parentCollectionID INT DEFAULT NULL,
+    clientDateModified TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP, libraryID INT NOT NULL,
+    key TEXT NOT NULL, version INT NOT NULL DEFAULT 0, synced INT NOT NULL DEFAULT 0,
+    UNIQUE (libraryID, key));
+CREATE TABLE collectionItems (collectionID INT NOT NULL, itemID INT NOT NULL,
+    orderIndex INT NOT NULL DEFAULT 0, PRIMARY KEY (collectionID, itemID));
+CREATE INDEX collectionItems_itemID ON collectionItems(itemID);
+CREATE TABLE feedItems (itemID INTEGER PRIMARY KEY, guid TEXT NOT NULL UNIQUE, readTime TIMESTAMP,
+    translatedTime TIMESTAMP);
+CREATE TABLE deletedItems (itemID INTEGER PRIMARY KEY, dateDeleted DEFAULT CURRENT_TIMESTAMP NOT NULL);
+CREATE INDEX deletedItems_dateDeleted ON deletedItems(dateDeleted);
+CREATE TABLE deletedCollections (collectionID INTEGER PRIMARY KEY,
+    dateDeleted DEFAULT CURRENT_TIMESTAMP NOT NULL);
+CREATE TABLE charsets (charsetID INTEGER PRIMARY KEY, charset TEXT UNIQUE);
+
+INSERT INTO version VALUES ('userdata', 120), ('system', 32), ('globalSchema', 34);
+INSERT INTO libraries (libraryID, type, editable, filesEditable) VALUES (1, 'user', 1, 1);
+INSERT INTO creatorTypes VALUES (1, 'author'), (2, 'contributor'), (3, 'editor');
+)SQL";
+
+// The item types of a current install in its schema's (alphabetical) order.
+const char* const fresh_types[] = {
+    "annotation",
+    "artwork",
+    "attachment",
+    "audioRecording",
+    "bill",
+    "blogPost",
+    "book",
+    "bookSection",
+    "case",
+    "computerProgram",
+    "conferencePaper",
+    "dataset",
+    "dictionaryEntry",
+    "document",
+    "email",
+    "encyclopediaArticle",
+    "film",
+    "forumPost",
+    "hearing",
+    "instantMessage",
+    "interview",
+    "journalArticle",
+    "letter",
+    "magazineArticle",
+    "manuscript",
+    "map",
+    "newspaperArticle",
+    "note",
+    "patent",
+    "podcast",
+    "preprint",
+    "presentation",
+    "radioBroadcast",
+    "report",
+    "standard",
+    "statute",
+    "thesis",
+    "tvBroadcast",
+    "videoRecording",
+    "webpage",
+};
+
+// The classic numbers, which an upgraded library keeps; types added since come after.
+const char* const classic_types[] = {
+    "note",
+    "book",
+    "bookSection",
+    "journalArticle",
+    "magazineArticle",
+    "newspaperArticle",
+    "thesis",
+    "letter",
+    "manuscript",
+    "interview",
+    "film",
+    "artwork",
+    "webpage",
+    "attachment",
+    "report",
+    "bill",
+    "case",
+    "hearing",
+    "patent",
+    "statute",
+    "email",
+    "map",
+    "blogPost",
+    "instantMessage",
+    "forumPost",
+    "audioRecording",
+    "presentation",
+    "videoRecording",
+    "tvBroadcast",
+    "radioBroadcast",
+    "podcast",
+    "computerProgram",
+    "conferencePaper",
+    "document",
+    "encyclopediaArticle",
+    "dictionaryEntry",
+};
+const char* const types_added_since[] = {"annotation", "preprint", "dataset", "standard"};
+
+// Fresh numbering: title first; url lands on 110, the classic title's number, so that
+// a reader that trusts fixed numbers shows the wrong text.
+const char* const fresh_fields[] = {
+    "title",
+    "abstractNote",
+    "artworkMedium",
+    "medium",
+    "artworkSize",
+    "date",
+    "language",
+    "shortTitle",
+    "archive",
+    "archiveLocation",
+    "libraryCatalog",
+    "callNumber",
+    "rights",
+    "extra",
+    "audioRecordingFormat",
+    "seriesTitle",
+    "volume",
+    "numberOfVolumes",
+    "place",
+    "label",
+    "publisher",
+    "runningTime",
+    "ISBN",
+    "billNumber",
+    "number",
+    "code",
+    "codeVolume",
+    "section",
+    "codePages",
+    "pages",
+    "legislativeBody",
+    "session",
+    "history",
+    "blogTitle",
+    "publicationTitle",
+    "websiteType",
+    "type",
+    "series",
+    "seriesNumber",
+    "edition",
+    "numPages",
+    "bookTitle",
+    "caseName",
+    "court",
+    "dateDecided",
+    "docketNumber",
+    "reporter",
+    "reporterVolume",
+    "firstPage",
+    "versionNumber",
+    "system",
+    "company",
+    "programmingLanguage",
+    "proceedingsTitle",
+    "conferenceName",
+    "DOI",
+    "identifier",
+    "repository",
+    "archiveID",
+    "citationKey",
+    "dictionaryTitle",
+    "subject",
+    "encyclopediaTitle",
+    "distributor",
+    "genre",
+    "videoRecordingFormat",
+    "forumTitle",
+    "postType",
+    "committee",
+    "documentNumber",
+    "interviewMedium",
+    "issue",
+    "seriesText",
+    "journalAbbreviation",
+    "ISSN",
+    "letterType",
+    "manuscriptType",
+    "mapType",
+    "scale",
+    "country",
+    "assignee",
+    "issuingAuthority",
+    "patentNumber",
+    "filingDate",
+    "applicationNumber",
+    "priorityNumbers",
+    "issueDate",
+    "references",
+    "legalStatus",
+    "episodeNumber",
+    "audioFileType",
+    "presentationType",
+    "meetingName",
+    "programTitle",
+    "network",
+    "reportNumber",
+    "reportType",
+    "institution",
+    "organization",
+    "status",
+    "nameOfAct",
+    "codeNumber",
+    "publicLawNumber",
+    "dateEnacted",
+    "thesisType",
+    "university",
+    "studio",
+    "websiteTitle",
+    "accessDate",
+    "url",
+};
+
+// Upgraded numbering: the classic numbers of libgen.h kept, later fields after them.
+const std::pair<int, const char*> classic_fields[] = {
+    {field::url, "url"},           {field::date, "date"},           {field::title, "title"},
+    {field::caseName, "caseName"}, {field::nameOfAct, "nameOfAct"}, {field::subject, "subject"},
+};
+const char* const fields_added_since[] = {"abstractNote", "extra", "DOI", "shortTitle", "accessDate"};
+
+// The fields mapped onto title for the types that have no title field of their own.
+const std::pair<const char*, const char*> title_mappings[] = {
+    {"case", "caseName"}, {"statute", "nameOfAct"}, {"email", "subject"}};
+
+const char key_alphabet[] = "23456789ABCDEFGHIJKLMNPQRSTUVWXYZ";
+
+void check(sqlite3* db, int rc, const char* what) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+void exec_on(sqlite3* db, const std::string& sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message ? message : sql;
+        sqlite3_free(message);
+        throw std::runtime_error(text);
+    }
+}
+
+std::string quoted(const std::string& s) {
+    char* q = sqlite3_mprintf("%Q", s.c_str());
+    std::string out = q;
+    sqlite3_free(q);
+    return out;
+}
+
+// The reference manager stores a value that reads as an integer as an integer.
+bool integer_text(const std::string& s, sqlite3_int64* out) {
+    if (s.empty() || s.size() > 18) return false;
+    size_t i = s[0] == '-' ? 1 : 0;
+    if (i == s.size() || (s[i] == '0' && s.size() > i + 1)) return false;
+    for (size_t j = i; j < s.size(); ++j)
+        if (s[j] < '0' || s[j] > '9') return false;
+    *out = std::strtoll(s.c_str(), nullptr, 10);
+    return true;
+}
+
+void write_whole_file(const std::string& path, const std::string& contents) {
+    GError* error = nullptr;
+    if (!g_file_set_contents(path.c_str(), contents.data(), gssize(contents.size()), &error)) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error(message);
+    }
+}
+
+void make_dirs(const std::string& path) {
+    if (g_mkdir_with_parents(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path);
+}
+
+struct Binder {
+    sqlite3_stmt* s;
+    int n = 0;
+    Binder& operator<<(int v) {
+        sqlite3_bind_int(s, ++n, v);
+        return *this;
+    }
+    Binder& operator<<(const std::string& v) {
+        sqlite3_bind_text(s, ++n, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Binder& operator<<(const std::optional<std::string>& v) {
+        if (v) return *this << *v;
+        sqlite3_bind_null(s, ++n);
+        return *this;
+    }
+    // 0 or less: NULL (no parent, top level).
+    Binder& id_or_null(int v) {
+        if (v > 0) return *this << v;
+        sqlite3_bind_null(s, ++n);
+        return *this;
+    }
+};
+
+// The classic numbers the builder interface is given, by name.
+std::string classic_type_name(int classic_id) {
+    if (classic_id < 1 || classic_id > int(std::size(classic_types)))
+        throw std::invalid_argument("unknown item type " + std::to_string(classic_id));
+    return classic_types[classic_id - 1];
+}
+
+std::string classic_field_name(int classic_id) {
+    for (const auto& [id, name] : classic_fields)
+        if (id == classic_id) return name;
+    throw std::invalid_argument("unknown field " + std::to_string(classic_id));
+}
+
+// A note's title column holds its first line as plain text.
+std::string note_title(const std::string& html) {
+    std::string title;
+    for (size_t i = 0; i < html.size(); ++i) {
+        if (html[i] != '<') {
+            title += html[i];
+            continue;
+        }
+        size_t end = html.find('>', i);
+        if (end == std::string::npos) break;
+        std::string tag = html.substr(i + 1, end - i - 1);
+        if (!title.empty() && (tag == "/p" || tag.rfind("br", 0) == 0)) break;
+        i = end;
+    }
+    if (size_t nl = title.find('\n'); nl != std::string::npos) title.resize(nl);
+    return title;
+}
+
+}  // namespace
+
+void create_modern_schema(sqlite3* db, Numbering numbering) {
+    exec_on(db, modern_schema_sql);
+    std::string types = "INSERT INTO itemTypes (itemTypeID, typeName) VALUES ";
+    std::string fields = "INSERT INTO fields (fieldID, fieldName) VALUES ";
+    auto add = [](std::string& sql, int id, const char* name) {
+        if (sql.back() == ')') sql += ", ";
+        sql += "(" + std::to_string(id) + ", " + quoted(name) + ")";
+    };
+    if (numbering == Numbering::fresh) {
+        int id = 0;
+        for (const char* name : fresh_types) add(types, ++id, name);
+        id = 0;
+        for (const char* name : fresh_fields) add(fields, ++id, name);
+    } else {
+        int id = 0;
+        for (const char* name : classic_types) add(types, ++id, name);
+        for (const char* name : types_added_since) add(types, ++id, name);
+        int last = 0;
+        for (const auto& [fid, name] : classic_fields) {
+            add(fields, fid, name);
+            last = std::max(last, fid);
+        }
+        for (const char* name : fields_added_since) add(fields, ++last, name);
+    }
+    exec_on(db, types);
+    exec_on(db, fields);
+    for (const auto& [type, field] : title_mappings)
+        exec_on(db,
+                "INSERT INTO baseFieldMappings SELECT t.itemTypeID, b.fieldID, f.fieldID FROM itemTypes t, "
+                "fields b, fields f WHERE t.typeName=" +
+                    quoted(type) + " AND b.fieldName='title' AND f.fieldName=" + quoted(field));
+}
+
+ModernLibraryBuilder::ModernLibraryBuilder(const std::string& dir, ModernOptions options)
+    : dir_(dir), options_(options), rng_(options.seed) {
+    make_dirs(dir_ + "/storage");
+    std::string path = database_path();
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) g_unlink((path + suffix).c_str());
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(db);
+    if (rc != SQLITE_OK) throw std::runtime_error("cannot create " + path);
+    if (options_.wal) {
+        exec("PRAGMA journal_mode=WAL");
+        // Nothing reaches the library file before finish() or checkpoint().
+        exec("PRAGMA wal_autocheckpoint=0");
+    } else {
+        exec("PRAGMA journal_mode=DELETE");
+    }
+    exec("PRAGMA synchronous=OFF");
+    exec("BEGIN");
+    create_modern_schema(db_.get(), options_.numbering);
+    for (auto* map : {&type_ids_, &field_ids_}) {
+        const char* sql = map == &type_ids_ ? "SELECT typeName, itemTypeID FROM itemTypes"
+                                            : "SELECT fieldName, fieldID FROM fields";
+        sqlite3_stmt* s = stmt(sql);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            (*map)[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] = sqlite3_column_int(s, 1);
+        sqlite3_reset(s);
+    }
+}
+
+ModernLibraryBuilder::~ModernLibraryBuilder() {
+    try {
+        finish();
+    } catch (const std::exception&) {
+    }
+}
+
+void ModernLibraryBuilder::close(bool merge_log) {
+    if (finished_) return;
+    finished_ = true;
+    stmts_.clear();
+    exec("COMMIT");
+    if (!merge_log) {
+        if (!options_.wal) throw std::logic_error("no log to leave: the library is not in WAL mode");
+        check(db_.get(), sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
+              "keeping the log");
+    }
+    db_.reset();
+}
+
+void ModernLibraryBuilder::finish() { close(true); }
+
+void ModernLibraryBuilder::finish_leaving_log() { close(false); }
+
+void ModernLibraryBuilder::checkpoint() {
+    if (!options_.wal) throw std::logic_error("checkpoint: the library is not in WAL mode");
+    if (finished_) throw std::logic_error("library already finished");
+    exec("COMMIT");
+    exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    exec("BEGIN");
+}
+
+void ModernLibraryBuilder::exec(const char* sql) {
+    check(db_.get(), sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr), sql);
+}
+
+sqlite3_stmt* ModernLibraryBuilder::stmt(const char* sql) {
+    if (finished_) throw std::logic_error("library already finished");
+    auto& slot = stmts_[sql];
+    if (!slot) {
+        sqlite3_stmt* s = nullptr;
+        check(db_.get(), sqlite3_prepare_v2(db_.get(), sql, -1, &s, nullptr), sql);
+        slot.reset(s);
+    } else {
+        sqlite3_reset(slot.get());
+        sqlite3_clear_bindings(slot.get());
+    }
+    return slot.get();
+}
+
+void ModernLibraryBuilder::step(sqlite3_stmt* s) {
+    int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE)
+        throw std::runtime_error(std::string("write failed: ") + sqlite3_errmsg(db_.get()));
+}
+
+std::string ModernLibraryBuilder::new_key() {
+    for (;;) {
+        std::string key(8, ' ');
+        for (char& c : key) c = key_alphabet[rng_() % (sizeof key_alphabet - 1)];
+        if (keys_.insert(key).second) return key;
+    }
+}
+
+std::string ModernLibraryBuilder::stamp(const std::string& given) const {
+    return given.empty() ? utc_timestamp(options_.now) : given;
+}
+
+int ModernLibraryBuilder::type_id(const std::string& name) const {
+    auto found = type_ids_.find(name);
+    if (found == type_ids_.end()) throw std::out_of_range("no item type " + name);
+    return found->second;
+}
+
+int ModernLibraryBuilder::field_id(const std::string& name) const {
+    auto found = field_ids_.find(name);
+    if (found == field_ids_.end()) throw std::out_of_range("no field " + name);
+    return found->second;
+}
+
+int ModernLibraryBuilder::insert_item(const std::string& type_name, const std::string& date_added) {
+    sqlite3_stmt* s = stmt(
+        "INSERT INTO items (itemTypeID, dateAdded, dateModified, clientDateModified, libraryID, key, "
+        "version, synced) VALUES (?, ?, ?, ?, ?, ?, 0, 0)");
+    std::string date = stamp(date_added), key = new_key();
+    Binder{s} << type_id(type_name) << date << date << date << library_ << key;
+    step(s);
+    int id = int(sqlite3_last_insert_rowid(db_.get()));
+    item_keys_[id] = key;
+    item_types_[id] = type_name;
+    if (feeds_.count(library_)) {
+        sqlite3_stmt* f =
+            stmt("INSERT INTO feedItems (itemID, guid, readTime, translatedTime) VALUES (?, ?, NULL, NULL)");
+        Binder{f} << id << ("urn:ryx:feed-item:" + std::to_string(++feed_guid_));
+        step(f);
+    }
+    return id;
+}
+
+int ModernLibraryBuilder::value_id(const std::string& value) {
+    auto found = values_.find(value);
+    if (found != values_.end()) return found->second;
+    sqlite3_stmt* s = stmt("INSERT INTO itemDataValues (value) VALUES (?)");
+    sqlite3_int64 number;
+    if (integer_text(value, &number))
+        sqlite3_bind_int64(s, 1, number);
+    else
+        Binder{s} << value;
+    step(s);
+    int id = int(sqlite3_last_insert_rowid(db_.get()));
+    values_[value] = id;
+    return id;
+}
+
+int ModernLibraryBuilder::creator_id(const Creator& c) {
+    std::string lookup = std::to_string(c.field_mode) + '\n' + c.last + '\n' + c.first;
+    auto found = creators_.find(lookup);
+    if (found != creators_.end()) return found->second;
+    sqlite3_stmt* s = stmt("INSERT INTO creators (firstName, lastName, fieldMode) VALUES (?, ?, ?)");
+    Binder{s} << c.first << c.last << c.field_mode;
+    step(s);
+    int id = int(sqlite3_last_insert_rowid(db_.get()));
+    creators_[lookup] = id;
+    return id;
+}
+
+int ModernLibraryBuilder::stored_field(int item_id, int classic_field) {
+    std::string name = classic_field_name(classic_field);
+    if (name == "title") {
+        auto type = item_types_.find(item_id);
+        if (type != item_types_.end())
+            for (const auto& [mapped_type, mapped_field] : title_mappings)
+                if (type->second == mapped_type) name = mapped_field;
+    }
+    return field_id(name);
+}
+
+int ModernLibraryBuilder::add_item(const Item& item) {
+    int id = insert_item(classic_type_name(item.type), item.date_added);
+    if (item.title) set_field(id, field::title, *item.title);
+    int order = 0;
+    for (const Creator& c : item.creators) {
+        sqlite3_stmt* s = stmt(
+            "INSERT INTO itemCreators (itemID, creatorID, creatorTypeID, orderIndex) VALUES (?, ?, ?, ?)");
+        Binder{s} << id << creator_id(c) << c.creator_type << order++;
+        step(s);
+    }
+    return id;
+}
+
+void ModernLibraryBuilder::set_field(int item_id, int field_id, const std::string& value) {
+    sqlite3_stmt* s = stmt("INSERT OR REPLACE INTO itemData (itemID, fieldID, valueID) VALUES (?, ?, ?)");
+    Binder{s} << item_id << stored_field(item_id, field_id) << value_id(value);
+    step(s);
+}
+
+int ModernLibraryBuilder::add_note(int parent, const std::string& html, const std::string& date_added) {
+    int id = insert_item("note", date_added);
+    sqlite3_stmt* s = stmt("INSERT INTO itemNotes (itemID, parentItemID, note, title) VALUES (?, ?, ?, ?)");
+    Binder b{s};
+    b << id;
+    b.id_or_null(parent) << html << note_title(html);
+    step(s);
+    return id;
+}
+
+AddedAttachment ModernLibraryBuilder::add_attachment(const Attachment& a) {
+    AddedAttachment out;
+    out.item_id = insert_item("attachment", a.date_added);
+    out.key = key_of(out.item_id);
+    if (!a.title.empty()) set_field(out.item_id, field::title, a.title);
+    if (!a.url.empty()) set_field(out.item_id, field::url, a.url);
+
+    bool stored = a.link_mode == LinkMode::imported_file || a.link_mode == LinkMode::imported_url;
+    if (stored && !a.file.empty()) {
+        out.path = "storage:" + a.file;
+        std::string dir = storage_path(out.key);
+        make_dirs(dir);
+        out.file_on_disk = dir + "/" + a.file;
+        write_whole_file(out.file_on_disk, a.contents);
+    } else if (a.link_mode == LinkMode::linked_file && !a.file.empty()) {
+        if (!g_path_is_absolute(a.file.c_str()))
+            throw std::invalid_argument("a linked file needs an absolute path: " + a.file);
+        out.path = a.file;
+        if (!a.contents.empty()) {
+            gchar* parent_dir = g_path_get_dirname(a.file.c_str());
+            std::string d = parent_dir;
+            g_free(parent_dir);
+            make_dirs(d);
+            write_whole_file(a.file, a.contents);
+            out.file_on_disk = a.file;
+        }
+    }
+
+    sqlite3_stmt* s = stmt(
+        "INSERT INTO itemAttachments (itemID, parentItemID, linkMode, contentType, charsetID, path, "
+        "syncState, storageModTime, storageHash, lastProcessedModificationTime) "
+        "VALUES (?, ?, ?, ?, NULL, ?, 0, NULL, NULL, NULL)");
+    Binder b{s};
+    b << out.item_id;
+    b.id_or_null(a.parent) << int(a.link_mode) << a.mime_type << out.path;
+    step(s);
+    return out;
+}
+
+int ModernLibraryBuilder::add_annotation(int attachment_id, const std::string& text, AnnotationType type) {
+    int id = insert_item("annotation", "");
+    sqlite3_stmt* s = stmt(
+        "INSERT INTO itemAnnotations (itemID, parentItemID, type, authorName, text, comment, color, "
+        "pageLabel, sortIndex, position, isExternal) VALUES (?, ?, ?, NULL, ?, NULL, '#ffd400', '1', "
+        "'00000|000000|00000', '{\"pageIndex\":0,\"rects\":[[0,0,10,10]]}', 0)");
+    Binder{s} << id << attachment_id << int(type) << text;
+    step(s);
+    return id;
+}
+
+int ModernLibraryBuilder::add_collection(const std::string& name, int parent) {
+    sqlite3_stmt* s = stmt(
+        "INSERT INTO collections (collectionName, parentCollectionID, clientDateModified, libraryID, key, "
+        "version, synced) VALUES (?, ?, ?, ?, ?, 0, 0)");
+    Binder b{s};
+    b << name;
+    b.id_or_null(parent) << stamp("") << library_ << new_key();
+    step(s);
+    return int(sqlite3_last_insert_rowid(db_.get()));
+}
+
+void ModernLibraryBuilder::add_to_collection(int collection_id, int item_id) {
+    // Each new member goes to the end; adding a member twice changes nothing.
+    sqlite3_stmt* s =
+        stmt("INSERT OR IGNORE INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
+    int& next = collection_order_[collection_id];
+    Binder{s} << collection_id << item_id << next;
+    step(s);
+    if (sqlite3_changes(db_.get()) > 0) ++next;
+}
+
+int ModernLibraryBuilder::add_tag(const std::string& name, int type) {
+    gchar* folded = g_utf8_casefold(name.c_str(), -1);
+    std::string lookup = folded;
+    g_free(folded);
+    int id;
+    auto found = tags_.find(lookup);
+    if (found != tags_.end()) {
+        id = found->second;
+    } else {
+        sqlite3_stmt* s = stmt("INSERT INTO tags (name) VALUES (?)");
+        Binder{s} << name;
+        step(s);
+        id = int(sqlite3_last_insert_rowid(db_.get()));
+        tags_[lookup] = id;
+    }
+    tag_last_type_[id] = type;
+    return id;
+}
+
+void ModernLibraryBuilder::tag_item(int item_id, int tag_id) {
+    auto found = tag_last_type_.find(tag_id);
+    tag_item(item_id, tag_id, found == tag_last_type_.end() ? tag_manual : found->second);
+}
+
+void ModernLibraryBuilder::tag_item(int item_id, int tag_id, int type) {
+    sqlite3_stmt* s = stmt("INSERT OR IGNORE INTO itemTags (itemID, tagID, type) VALUES (?, ?, ?)");
+    Binder{s} << item_id << tag_id << type;
+    step(s);
+}
+
+void ModernLibraryBuilder::trash(int item_id) {
+    sqlite3_stmt* s = stmt("INSERT OR IGNORE INTO deletedItems (itemID, dateDeleted) VALUES (?, ?)");
+    Binder{s} << item_id << stamp("");
+    step(s);
+}
+
+void ModernLibraryBuilder::trash_collection(int collection_id) {
+    sqlite3_stmt* s =
+        stmt("INSERT OR IGNORE INTO deletedCollections (collectionID, dateDeleted) VALUES (?, ?)");
+    Binder{s} << collection_id << stamp("");
+    step(s);
+}
+
+int ModernLibraryBuilder::add_group(const std::string& name) {
+    int id = next_library_++;
+    sqlite3_stmt* s =
+        stmt("INSERT INTO libraries (libraryID, type, editable, filesEditable) VALUES (?, 'group', 1, 1)");
+    Binder{s} << id;
+    step(s);
+    sqlite3_stmt* g =
+        stmt("INSERT INTO groups (groupID, libraryID, name, description, version) VALUES (?, ?, ?, '', 0)");
+    Binder{g} << 1000 + id << id << name;
+    step(g);
+    return id;
+}
+
+int ModernLibraryBuilder::add_feed(const std::string& name, const std::string& url) {
+    int id = next_library_++;
+    sqlite3_stmt* s =
+        stmt("INSERT INTO libraries (libraryID, type, editable, filesEditable) VALUES (?, 'feed', 0, 0)");
+    Binder{s} << id;
+    step(s);
+    sqlite3_stmt* f = stmt("INSERT INTO feeds (libraryID, name, url) VALUES (?, ?, ?)");
+    Binder{f} << id << name << url;
+    step(f);
+    feeds_.insert(id);
+    return id;
+}
+
+void ModernLibraryBuilder::use_library(int library_id) {
+    if (library_id < 1 || library_id >= next_library_)
+        throw std::out_of_range("no library " + std::to_string(library_id));
+    library_ = library_id;
+}
+
+const std::string& ModernLibraryBuilder::key_of(int item_id) const {
+    auto found = item_keys_.find(item_id);
+    if (found == item_keys_.end()) throw std::out_of_range("no item " + std::to_string(item_id));
+    return found->second;
+}
+
+}  // namespace libgen
