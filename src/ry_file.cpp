@@ -231,9 +231,14 @@ int create_metadatabase(const gchar* directory, const gchar* filename, const gch
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
                              gpointer data) {
     const gchar* library_dir = static_cast<const gchar*>(data);
+    // The first selected row, whatever selection mode the list is in.
     GtkTreeModel* model = nullptr;
     GtkTreeIter iter;
-    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(tree_view), &model, &iter)) return;
+    GList* rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(tree_view), &model);
+    bool selected =
+        rows != nullptr && gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath*>(rows->data));
+    g_list_free_full(rows, [](gpointer row) { gtk_tree_path_free(static_cast<GtkTreePath*>(row)); });
+    if (!selected) return;
 
     gchar* mimetype_raw = nullptr;
     gchar* filepath_raw = nullptr;
