@@ -36,7 +36,7 @@ struct Row {
 
 // The attachment list as the main window wires it: history first, then opening.
 class AttachmentList {
-public:
+  public:
     AttachmentList(const std::vector<Row>& rows, GQueue* history, const std::string& library_dir)
         : library_dir_(library_dir) {
         store_.reset(ry_create_attachment_model());
@@ -70,7 +70,7 @@ public:
         gtk_tree_view_row_activated(view_, path.get(), column_);
     }
 
-private:
+  private:
     std::string library_dir_;
     ry::gobject_ptr<GtkListStore> store_;
     GtkTreeView* view_ = nullptr;
@@ -112,7 +112,8 @@ Strings metadbs_below(const std::string& root) {
     while (const gchar* name = g_dir_read_name(dir)) {
         std::string path = root + "/" + name;
         if (std::string(name) == kMetadbFile) found.push_back(path);
-        if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(path.c_str(), G_FILE_TEST_IS_SYMLINK)) {
+        if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) &&
+            !g_file_test(path.c_str(), G_FILE_TEST_IS_SYMLINK)) {
             Strings below = metadbs_below(path);
             found.insert(found.end(), below.begin(), below.end());
         }
@@ -127,18 +128,19 @@ void set_mtime(const std::string& path, time_t when) {
 }
 
 class Activation : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (session_ != nullptr) return;
-        session_ = new ryt::PrivateSession;
-        ipc_set_services();
-        ryt::clear_filetypes();
-        ryt::set_filetype_dir("docs", "docview --fit", "doc", {"pdf", "epub"});
-        ryt::set_filetype_dir("text", "pager", "txt", {"txt"});
-        ry_forget_filetype_info();
-    }
-
+  protected:
     void SetUp() override {
+        // Started by the first test, so that a failure to start it fails that test.
+        static bool connected = false;
+        if (!connected) {
+            ryt::PrivateSession::shared();
+            ipc_set_services();
+            connected = true;
+            ryt::clear_filetypes();
+            ryt::set_filetype_dir("docs", "docview --fit", "doc", {"pdf", "epub"});
+            ryt::set_filetype_dir("text", "pager", "txt", {"txt"});
+            ry_forget_filetype_info();
+        }
         g_main_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_widget_show(g_main_window);
         for (int i = 0; i < 5; ++i) g_queue_push_tail(&history_, GINT_TO_POINTER(-1));
@@ -185,17 +187,15 @@ protected:
         ryt::iterate_until([] { return false; }, 200);
     }
 
-    int history_head() const { return GPOINTER_TO_INT(g_queue_peek_head(&history_)); }
+    int history_head() { return GPOINTER_TO_INT(g_queue_peek_head(&history_)); }
 
-    static ryt::PrivateSession* session_;
     ryt::TempDir temp_;
     std::string library_;
     GQueue history_ = G_QUEUE_INIT;
 };
-ryt::PrivateSession* Activation::session_ = nullptr;
 
 TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     Strings dialogs = open(std::vector<Row>{{7, "application/pdf", "storage:paper.pdf", "ABCD2345"}},
                            "/media/card/library");
     EXPECT_TRUE(dialogs.empty());
@@ -209,7 +209,7 @@ TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
 }
 
 TEST_F(Activation, PathWithoutPrefixIsPlacedUnderTheKeyUnchanged) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     Strings dialogs =
         open(std::vector<Row>{{3, "application/pdf", "/mnt/x.pdf", "ABCD2345"}}, "/media/card/library");
     EXPECT_TRUE(dialogs.empty());
@@ -221,7 +221,7 @@ TEST_F(Activation, PathWithoutPrefixIsPlacedUnderTheKeyUnchanged) {
 }
 
 TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     Strings dialogs = open(std::vector<Row>{{1, "application/pdf", "storage:x.dat", "K1"},
                                             {2, "application/pdf", "storage:noext", "K2"},
                                             {3, "application/pdf", "storage:notes.TXT", "K3"}},
@@ -241,7 +241,7 @@ TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
 }
 
 TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     with_metadb = WITH_METADB;
     store("K", "x.dat", "data");
     EXPECT_EQ(open({9, "application/x-unheard-of", "storage:x.dat", "K"}), Strings{"The format is unknown"});
@@ -252,7 +252,7 @@ TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
 }
 
 TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
-    ryt::SysdStub stub(*session_, {"--refuse"});
+    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
     with_metadb = WITH_METADB;
     // The key's directory is missing, so no database can be made for it.
     EXPECT_EQ(open({4, "application/pdf", "storage:gone.pdf", "NOTTHERE"}),
@@ -262,7 +262,7 @@ TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
 }
 
 TEST_F(Activation, MetadataFailureStillStartsTheViewer) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     with_metadb = WITH_METADB;
     // The directory is there but the file is not: its size cannot be read.
     g_mkdir_with_parents((library_ + "/storage/EMPTY").c_str(), 0755);
@@ -272,13 +272,13 @@ TEST_F(Activation, MetadataFailureStillStartsTheViewer) {
 }
 
 TEST_F(Activation, RefusedTaskIsReportedAndRemembered) {
-    ryt::SysdStub stub(*session_, {"--refuse"});
+    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
     EXPECT_EQ(open({6, "application/pdf", "storage:a.pdf", "K"}), Strings{"Sorry, could not open"});
     EXPECT_EQ(history_head(), 6);
 }
 
 TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     with_metadb = WITH_METADB;
     std::string file = store("ABCD2345", "paper.pdf", "%PDF-1.4 twelve");
     set_mtime(file, 1500000000);
@@ -304,7 +304,7 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
 }
 
 TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     store("K", "a.pdf", "pdf");
     for (int flag : {NO_METADB, WITH_CTB}) {
         with_metadb = flag;
@@ -315,7 +315,7 @@ TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
 }
 
 TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     with_metadb = WITH_METADB;
     store("K", "a.pdf", "pdf");
     ryt::write_file(library_ + "/storage/outside.pdf", "pdf");
@@ -336,7 +336,7 @@ TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
 }
 
 TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     EXPECT_TRUE(open({1, "application/pdf", "storage:a\"; touch pwned; \"$(id)`id`\\.pdf", "K"}).empty());
     auto tasks = start_tasks(stub, 1);
     ASSERT_EQ(tasks.size(), 1u);
@@ -349,7 +349,7 @@ TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
 }
 
 TEST_F(Activation, NothingHappensWithoutASelectedRow) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     ryt::DialogResponder responder;
     AttachmentList list({{1, "application/pdf", "storage:a.pdf", "K"}}, &history_, library_);
     list.activate_unselected(0);

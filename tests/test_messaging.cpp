@@ -15,32 +15,30 @@ namespace {
 using Briefs = std::vector<std::string>;
 
 class Messaging : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (session_ != nullptr) return;
-        session_ = new ryt::PrivateSession;
-        ipc_set_services();
+  protected:
+    void SetUp() override {
+        // Started by the first test, so that a failure to start it fails that test.
+        static bool connected = false;
+        ryt::PrivateSession::shared();
+        if (!connected) ipc_set_services();
+        connected = true;
+        ipc_set_start_task_timeout(60000);
     }
-    void SetUp() override { ipc_set_start_task_timeout(60000); }
 
     int context_timeout() {
         int ms = -1;
         EXPECT_EQ(eripc_get_timeout(ipc_get_context(), &ms), ERIPC_ERROR_SUCCESS);
         return ms;
     }
-
-    // The session outlives every test: the program's context is made once per run.
-    static ryt::PrivateSession* session_;
 };
-ryt::PrivateSession* Messaging::session_ = nullptr;
 
 TEST_F(Messaging, AcceptedTaskIsFramedByOneShowAndOneHide) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     EXPECT_TRUE(ipc_sys_start_task("viewer \"/l/storage/K/a.pdf\"", "/l/storage/K", "a.pdf",
                                    "/usr/share/ctb/icon-pdf-small.png"));
     ASSERT_TRUE(stub.wait_for(3));
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:viewer \"/l/storage/K/a.pdf\"",
-                                     "setBusyShow:hide"}));
+    EXPECT_EQ(stub.briefs(),
+              (Briefs{"setBusyShow:show", "startTask:viewer \"/l/storage/K/a.pdf\"", "setBusyShow:hide"}));
 
     auto messages = stub.messages();
     EXPECT_EQ(messages[0].destination, "com.irexnet.popupmenu");
@@ -51,18 +49,18 @@ TEST_F(Messaging, AcceptedTaskIsFramedByOneShowAndOneHide) {
 }
 
 TEST_F(Messaging, EachTaskGetsItsOwnShowAndHide) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     EXPECT_TRUE(ipc_sys_start_task("one", "/w", "1", ""));
     EXPECT_TRUE(ipc_sys_start_task("two", "/w", "2", ""));
     ASSERT_TRUE(stub.wait_for(6));
     g_usleep(100000);
     ryt::flush_events();
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:one", "setBusyShow:hide", "setBusyShow:show",
-                                     "startTask:two", "setBusyShow:hide"}));
+    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:one", "setBusyShow:hide",
+                                     "setBusyShow:show", "startTask:two", "setBusyShow:hide"}));
 }
 
 TEST_F(Messaging, RefusedTaskIsFalseAndStillHidesBusy) {
-    ryt::SysdStub stub(*session_, {"--refuse"});
+    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 4321), ERIPC_ERROR_SUCCESS);
     EXPECT_FALSE(ipc_sys_start_task("viewer x", "/w", "x", ""));
     EXPECT_EQ(context_timeout(), 4321);
@@ -77,14 +75,14 @@ TEST_F(Messaging, MissingDaemonIsFalseAndRestoresTheTimeout) {
 }
 
 TEST_F(Messaging, AcceptedTaskRestoresTheTimeout) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 3456), ERIPC_ERROR_SUCCESS);
     EXPECT_TRUE(ipc_sys_start_task("viewer x", "/w", "x", ""));
     EXPECT_EQ(context_timeout(), 3456);
 }
 
 TEST_F(Messaging, SilentDaemonIsFalseAfterTheStartTaskTimeout) {
-    ryt::SysdStub stub(*session_, {"--silent"});
+    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--silent"});
     // The context's own timeout is long; the task's (shortened here) must be the one used.
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 30000), ERIPC_ERROR_SUCCESS);
     ipc_set_start_task_timeout(400);
@@ -99,7 +97,7 @@ TEST_F(Messaging, SilentDaemonIsFalseAfterTheStartTaskTimeout) {
 }
 
 TEST_F(Messaging, StopTaskIsSentWithoutBusyIndication) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     EXPECT_TRUE(ipc_sys_stop_task("viewer \"/a b\""));
     ASSERT_TRUE(stub.wait_for(1));
     g_usleep(100000);
@@ -111,7 +109,7 @@ TEST_F(Messaging, StopTaskIsSentWithoutBusyIndication) {
 }
 
 TEST_F(Messaging, BusyShowSendsShowOrHide) {
-    ryt::SysdStub stub(*session_);
+    ryt::SysdStub stub(ryt::PrivateSession::shared());
     EXPECT_TRUE(ipc_menu_busy_show(TRUE));
     EXPECT_TRUE(ipc_menu_busy_show(FALSE));
     ASSERT_TRUE(stub.wait_for(2));

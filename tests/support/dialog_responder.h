@@ -10,7 +10,7 @@
 namespace ryt {
 
 class DialogResponder {
-public:
+  public:
     DialogResponder();
     ~DialogResponder();
     DialogResponder(const DialogResponder&) = delete;
@@ -20,7 +20,7 @@ public:
     const std::vector<std::string>& texts() const { return texts_; }
     void clear() { texts_.clear(); }
 
-private:
+  private:
     static gboolean poll(gpointer self);
     guint source_ = 0;
     std::vector<std::string> texts_;

@@ -3,7 +3,6 @@
 // messages nor each other's settings.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "test_support.h"
@@ -11,7 +10,7 @@
 namespace ryt {
 
 class PrivateSession {
-public:
+  public:
     // Starts the bus and points DBUS_SESSION_BUS_ADDRESS of this process at it:
     // create it before anything in the process has touched D-Bus or GConf.
     PrivateSession();
@@ -25,9 +24,13 @@ public:
     // Environment entries that give a child program this session.
     std::string bus_env() const { return "DBUS_SESSION_BUS_ADDRESS=" + address_; }
 
-private:
+    // The one session of this test program, started on first use and ended at exit.
+    static PrivateSession& shared();
+
+  private:
+    void stop();
     TempDir dir_;
-    std::unique_ptr<Child> daemon_;
+    GPid pid_ = 0;
     std::string address_;
 };
 

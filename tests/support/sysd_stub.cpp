@@ -76,7 +76,8 @@ std::vector<BusMessage> SysdStub::messages() const {
         size_t f = 0;
         while (true) {
             size_t tab = line.find('\t', f);
-            fields.push_back(unescape(line.substr(f, tab == std::string::npos ? std::string::npos : tab - f)));
+            fields.push_back(
+                unescape(line.substr(f, tab == std::string::npos ? std::string::npos : tab - f)));
             if (tab == std::string::npos) break;
             f = tab + 1;
         }

@@ -21,7 +21,7 @@ struct BusMessage {
 };
 
 class SysdStub {
-public:
+  public:
     // flags: for instance {"--refuse"}, {"--silent"}, {"--no-exec"}. Returns once
     // the stub owns both of its names on the session bus.
     SysdStub(const PrivateSession& session, const std::vector<std::string>& flags = {"--no-exec"});
@@ -35,7 +35,7 @@ public:
     // Waits (running the GTK loop) until at least n messages have arrived.
     bool wait_for(size_t n, int timeout_ms = 5000) const;
 
-private:
+  private:
     TempDir dir_;
     std::unique_ptr<Child> child_;
 };
