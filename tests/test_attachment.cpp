@@ -19,6 +19,7 @@
 #include "ry_model.h"
 #include "ry_raii.h"
 #include "ry_recent.h"
+#include "stub_briefs.h"
 #include "sysd_stub.h"
 
 namespace {
@@ -174,9 +175,9 @@ class Activation : public testing::Test {
     Strings open(const Row& row) { return open(std::vector<Row>{row}, library_); }
 
     // The startTask calls the daemon got, once the hide after the last has come.
-    std::vector<ryt::BusMessage> start_tasks(const ryt::SysdStub& stub, size_t expected) {
-        stub.wait_for(expected * 3, 3000);
-        std::vector<ryt::BusMessage> out;
+    std::vector<ryt::StubMessage> start_tasks(const ryt::SysdStub& stub, size_t expected) {
+        stub.wait_for_messages(expected * 3, 3000);
+        std::vector<ryt::StubMessage> out;
         for (const auto& m : stub.messages())
             if (m.member == "startTask") out.push_back(m);
         return out;
@@ -195,7 +196,7 @@ class Activation : public testing::Test {
 };
 
 TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     Strings dialogs = open(std::vector<Row>{{7, "application/pdf", "storage:paper.pdf", "ABCD2345"}},
                            "/media/card/library");
     EXPECT_TRUE(dialogs.empty());
@@ -204,12 +205,13 @@ TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
     EXPECT_EQ(tasks[0].args, (Strings{"s:docview --fit \"/media/card/library/storage/ABCD2345/paper.pdf\"",
                                       "s:/media/card/library/storage/ABCD2345", "s:paper.pdf",
                                       "s:/usr/share/ctb/icon-doc-small.png"}));
-    EXPECT_EQ(stub.briefs(), (Strings{"setBusyShow:show", tasks[0].brief(), "setBusyShow:hide"}));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
+              (Strings{"setBusyShow:show", ryt::brief(tasks[0]), "setBusyShow:hide"}));
     EXPECT_EQ(history_head(), 7);
 }
 
 TEST_F(Activation, PathWithoutPrefixIsPlacedUnderTheKeyUnchanged) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     Strings dialogs =
         open(std::vector<Row>{{3, "application/pdf", "/mnt/x.pdf", "ABCD2345"}}, "/media/card/library");
     EXPECT_TRUE(dialogs.empty());
@@ -221,7 +223,7 @@ TEST_F(Activation, PathWithoutPrefixIsPlacedUnderTheKeyUnchanged) {
 }
 
 TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     Strings dialogs = open(std::vector<Row>{{1, "application/pdf", "storage:x.dat", "K1"},
                                             {2, "application/pdf", "storage:noext", "K2"},
                                             {3, "application/pdf", "storage:notes.TXT", "K3"}},
@@ -241,7 +243,7 @@ TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
 }
 
 TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     with_metadb = WITH_METADB;
     store("K", "x.dat", "data");
     EXPECT_EQ(open({9, "application/x-unheard-of", "storage:x.dat", "K"}), Strings{"The format is unknown"});
@@ -252,7 +254,7 @@ TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
 }
 
 TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
+    ryt::SysdStub stub({"--refuse"});
     with_metadb = WITH_METADB;
     // The key's directory is missing, so no database can be made for it.
     EXPECT_EQ(open({4, "application/pdf", "storage:gone.pdf", "NOTTHERE"}),
@@ -262,7 +264,7 @@ TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
 }
 
 TEST_F(Activation, MetadataFailureStillStartsTheViewer) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     with_metadb = WITH_METADB;
     // The directory is there but the file is not: its size cannot be read.
     g_mkdir_with_parents((library_ + "/storage/EMPTY").c_str(), 0755);
@@ -272,13 +274,13 @@ TEST_F(Activation, MetadataFailureStillStartsTheViewer) {
 }
 
 TEST_F(Activation, RefusedTaskIsReportedAndRemembered) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
+    ryt::SysdStub stub({"--refuse"});
     EXPECT_EQ(open({6, "application/pdf", "storage:a.pdf", "K"}), Strings{"Sorry, could not open"});
     EXPECT_EQ(history_head(), 6);
 }
 
 TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     with_metadb = WITH_METADB;
     std::string file = store("ABCD2345", "paper.pdf", "%PDF-1.4 twelve");
     set_mtime(file, 1500000000);
@@ -304,7 +306,7 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
 }
 
 TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     store("K", "a.pdf", "pdf");
     for (int flag : {NO_METADB, WITH_CTB}) {
         with_metadb = flag;
@@ -315,7 +317,7 @@ TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
 }
 
 TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     with_metadb = WITH_METADB;
     store("K", "a.pdf", "pdf");
     ryt::write_file(library_ + "/storage/outside.pdf", "pdf");
@@ -336,7 +338,7 @@ TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
 }
 
 TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     EXPECT_TRUE(open({1, "application/pdf", "storage:a\"; touch pwned; \"$(id)`id`\\.pdf", "K"}).empty());
     auto tasks = start_tasks(stub, 1);
     ASSERT_EQ(tasks.size(), 1u);
@@ -349,7 +351,7 @@ TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
 }
 
 TEST_F(Activation, NothingHappensWithoutASelectedRow) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     ryt::DialogResponder responder;
     AttachmentList list({{1, "application/pdf", "storage:a.pdf", "K"}}, &history_, library_);
     list.activate_unselected(0);

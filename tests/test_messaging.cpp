@@ -8,6 +8,7 @@
 #include "eripc.h"
 #include "ipc.h"
 #include "private_session.h"
+#include "stub_briefs.h"
 #include "sysd_stub.h"
 
 namespace {
@@ -33,11 +34,11 @@ class Messaging : public testing::Test {
 };
 
 TEST_F(Messaging, AcceptedTaskIsFramedByOneShowAndOneHide) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     EXPECT_TRUE(ipc_sys_start_task("viewer \"/l/storage/K/a.pdf\"", "/l/storage/K", "a.pdf",
                                    "/usr/share/ctb/icon-pdf-small.png"));
-    ASSERT_TRUE(stub.wait_for(3));
-    EXPECT_EQ(stub.briefs(),
+    ASSERT_TRUE(stub.wait_for_messages(3));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
               (Briefs{"setBusyShow:show", "startTask:viewer \"/l/storage/K/a.pdf\"", "setBusyShow:hide"}));
 
     auto messages = stub.messages();
@@ -49,23 +50,25 @@ TEST_F(Messaging, AcceptedTaskIsFramedByOneShowAndOneHide) {
 }
 
 TEST_F(Messaging, EachTaskGetsItsOwnShowAndHide) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     EXPECT_TRUE(ipc_sys_start_task("one", "/w", "1", ""));
     EXPECT_TRUE(ipc_sys_start_task("two", "/w", "2", ""));
-    ASSERT_TRUE(stub.wait_for(6));
+    ASSERT_TRUE(stub.wait_for_messages(6));
     g_usleep(100000);
     ryt::flush_events();
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:one", "setBusyShow:hide",
-                                     "setBusyShow:show", "startTask:two", "setBusyShow:hide"}));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
+              (Briefs{"setBusyShow:show", "startTask:one", "setBusyShow:hide", "setBusyShow:show",
+                      "startTask:two", "setBusyShow:hide"}));
 }
 
 TEST_F(Messaging, RefusedTaskIsFalseAndStillHidesBusy) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--refuse"});
+    ryt::SysdStub stub({"--refuse"});
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 4321), ERIPC_ERROR_SUCCESS);
     EXPECT_FALSE(ipc_sys_start_task("viewer x", "/w", "x", ""));
     EXPECT_EQ(context_timeout(), 4321);
-    ASSERT_TRUE(stub.wait_for(3));
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:viewer x", "setBusyShow:hide"}));
+    ASSERT_TRUE(stub.wait_for_messages(3));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
+              (Briefs{"setBusyShow:show", "startTask:viewer x", "setBusyShow:hide"}));
 }
 
 TEST_F(Messaging, MissingDaemonIsFalseAndRestoresTheTimeout) {
@@ -75,14 +78,14 @@ TEST_F(Messaging, MissingDaemonIsFalseAndRestoresTheTimeout) {
 }
 
 TEST_F(Messaging, AcceptedTaskRestoresTheTimeout) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 3456), ERIPC_ERROR_SUCCESS);
     EXPECT_TRUE(ipc_sys_start_task("viewer x", "/w", "x", ""));
     EXPECT_EQ(context_timeout(), 3456);
 }
 
 TEST_F(Messaging, SilentDaemonIsFalseAfterTheStartTaskTimeout) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared(), {"--silent"});
+    ryt::SysdStub stub({"--silent"});
     // The context's own timeout is long; the task's (shortened here) must be the one used.
     ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 30000), ERIPC_ERROR_SUCCESS);
     ipc_set_start_task_timeout(400);
@@ -92,14 +95,15 @@ TEST_F(Messaging, SilentDaemonIsFalseAfterTheStartTaskTimeout) {
     EXPECT_GE(waited_ms, 350);
     EXPECT_LT(waited_ms, 20000);
     EXPECT_EQ(context_timeout(), 30000);
-    ASSERT_TRUE(stub.wait_for(3));
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "startTask:viewer x", "setBusyShow:hide"}));
+    ASSERT_TRUE(stub.wait_for_messages(3));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
+              (Briefs{"setBusyShow:show", "startTask:viewer x", "setBusyShow:hide"}));
 }
 
 TEST_F(Messaging, StopTaskIsSentWithoutBusyIndication) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     EXPECT_TRUE(ipc_sys_stop_task("viewer \"/a b\""));
-    ASSERT_TRUE(stub.wait_for(1));
+    ASSERT_TRUE(stub.wait_for_messages(1));
     g_usleep(100000);
     auto messages = stub.messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -109,11 +113,11 @@ TEST_F(Messaging, StopTaskIsSentWithoutBusyIndication) {
 }
 
 TEST_F(Messaging, BusyShowSendsShowOrHide) {
-    ryt::SysdStub stub(ryt::PrivateSession::shared());
+    ryt::SysdStub stub({"--no-exec"});
     EXPECT_TRUE(ipc_menu_busy_show(TRUE));
     EXPECT_TRUE(ipc_menu_busy_show(FALSE));
-    ASSERT_TRUE(stub.wait_for(2));
-    EXPECT_EQ(stub.briefs(), (Briefs{"setBusyShow:show", "setBusyShow:hide"}));
+    ASSERT_TRUE(stub.wait_for_messages(2));
+    EXPECT_EQ(ryt::briefs(stub.messages()), (Briefs{"setBusyShow:show", "setBusyShow:hide"}));
 }
 
 using MessagingDeathTest = Messaging;

@@ -28,8 +28,8 @@ long window_pid(GdkWindow* window) {
     return pid;
 }
 
-std::vector<ryt::BusMessage> startup_messages(const ryt::SysdStub& stub) {
-    std::vector<ryt::BusMessage> out;
+std::vector<ryt::StubMessage> startup_messages(const ryt::SysdStub& stub) {
+    std::vector<ryt::StubMessage> out;
     for (const auto& m : stub.messages())
         if (m.member == "startupComplete") out.push_back(m);
     return out;
@@ -37,7 +37,7 @@ std::vector<ryt::BusMessage> startup_messages(const ryt::SysdStub& stub) {
 
 TEST(StartupMessage, SentOnceWithTheShownMainWindow) {
     ryt::PrivateSession& session = ryt::PrivateSession::shared();
-    ryt::SysdStub stub(session);
+    ryt::SysdStub stub({"--no-exec"});
     ryt::TempDir dir;
     libgen::ClassicLibraryBuilder library(dir.path());
     library.add_item({.title = "Atlas", .creators = {{"Ann", "Lee"}}});
@@ -51,7 +51,7 @@ TEST(StartupMessage, SentOnceWithTheShownMainWindow) {
     auto messages = startup_messages(stub);
     ASSERT_EQ(messages.size(), 1u);
 
-    const ryt::BusMessage& m = messages[0];
+    const ryt::StubMessage& m = messages[0];
     EXPECT_EQ(m.kind, "signal");
     EXPECT_EQ(m.path, "/com/irexnet/ryx");
     EXPECT_EQ(m.interface, "com.irexnet.sysd");

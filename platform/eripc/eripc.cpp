@@ -500,8 +500,8 @@ eripc_error_t eripc_send_varargs_and_wait(eripc_context_t* context, eripc_event_
     error_ptr error(raw);
     if (!result) return error_from_gerror(error.get());
     if (reply)
-        *reply = std::make_unique<eripc_event_info>(message_name, destination, destination, result.get())
-                     .release();
+        *reply =
+            std::make_unique<eripc_event_info>(message_name, destination, nullptr, result.get()).release();
     return ERIPC_ERROR_SUCCESS;
 }
 
