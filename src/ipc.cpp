@@ -1,10 +1,108 @@
 // Messages to the platform's system daemon and popup menu.
 #include "ipc.h"
 
-// PENDING(attachments issue): messaging over eripc.
-void ipc_set_services() {}
-void ipc_unset_services() {}
-void ipc_sys_startup_complete() {}
-gboolean ipc_sys_start_task(const gchar*, const gchar*, const gchar*, const gchar*) { return FALSE; }
-gboolean ipc_sys_stop_task(const gchar*) { return FALSE; }
-gboolean ipc_menu_busy_show(gboolean) { return FALSE; }
+#include <gdk/gdkx.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "eripc.h"
+#include "main.h"
+
+namespace {
+
+const char APP_NAME[] = "ryx";
+const char APP_VERSION[] = "1.0";
+const char DBUS_SERVICE[] = "com.irexnet.ryx";
+const char DBUS_PATH[] = "/com/irexnet/ryx";
+const char DBUS_SERVICE_SYSTEM_CONTROL[] = "com.irexnet.sysd";
+const char DBUS_SERVICE_POPUP_MENU[] = "com.irexnet.popupmenu";
+const int START_TASK_TIMEOUT_MS = 60000;
+
+struct functionEntry {
+    eripc_handler_t* handler;
+    const gchar* message_name;
+    const gchar* interface;  // NULL: a method call to our own interface
+    gint handler_id;
+};
+
+// The program answers no messages: only the terminating row.
+functionEntry service_functions[] = {
+    {nullptr, nullptr, nullptr, 0},
+};
+
+eripc_context_t* eripcContext = nullptr;
+int start_task_timeout_ms = START_TASK_TIMEOUT_MS;
+
+}  // namespace
+
+void ipc_set_services() {
+    g_assert(eripcContext == NULL);
+    eripcContext = eripc_init(APP_NAME, APP_VERSION, nullptr);
+    if (eripcContext == nullptr) exit(1);
+
+    for (functionEntry* row = service_functions; row->handler != nullptr; ++row) {
+        if (row->interface == nullptr)
+            eripc_set_message_handler(eripcContext, row->handler, nullptr, ERIPC_BUS_SESSION, DBUS_SERVICE,
+                                      row->message_name, &row->handler_id);
+        else
+            eripc_set_signal_handler(eripcContext, row->handler, nullptr, ERIPC_BUS_SESSION, row->interface,
+                                     row->message_name, &row->handler_id);
+    }
+}
+
+void ipc_unset_services() {
+    for (functionEntry* row = service_functions; row->handler_id != 0; ++row)
+        eripc_unset_handler(eripcContext, row->handler_id);
+}
+
+void ipc_sys_startup_complete() {
+    const int my_pid = getpid();
+    const int my_xid = static_cast<int>(gdk_x11_drawable_get_xid(gtk_widget_get_window(g_main_window)));
+    g_assert(eripcContext);
+    eripc_send_signal_varargs(eripcContext, ERIPC_BUS_SESSION, DBUS_PATH, DBUS_SERVICE_SYSTEM_CONTROL,
+                              "startupComplete", ERIPC_TYPE_STRING, APP_NAME, ERIPC_TYPE_INT, my_pid,
+                              ERIPC_TYPE_BOOL, TRUE, ERIPC_TYPE_STRING, DBUS_SERVICE, ERIPC_TYPE_INT, my_xid,
+                              ERIPC_TYPE_BOOL, TRUE, ERIPC_TYPE_INVALID);
+}
+
+gboolean ipc_sys_start_task(const gchar* cmd_line, const gchar* work_dir, const gchar* label,
+                            const gchar* thumbnail_path) {
+    g_assert(eripcContext);
+    g_assert(cmd_line && *cmd_line);
+
+    ipc_menu_busy_show(TRUE);
+
+    int old_timeout = 0;
+    bool timeout_set = eripc_get_timeout(eripcContext, &old_timeout) == ERIPC_ERROR_SUCCESS &&
+                       eripc_set_timeout(eripcContext, start_task_timeout_ms) == ERIPC_ERROR_SUCCESS;
+
+    eripc_error_t result = eripc_send_varargs_and_wait(
+        eripcContext, nullptr, ERIPC_BUS_SESSION, DBUS_SERVICE_SYSTEM_CONTROL, "startTask", ERIPC_TYPE_STRING,
+        cmd_line, ERIPC_TYPE_STRING, work_dir, ERIPC_TYPE_STRING, label, ERIPC_TYPE_STRING, thumbnail_path,
+        ERIPC_TYPE_INVALID);
+    gboolean ok = result == ERIPC_ERROR_SUCCESS;
+
+    if (timeout_set) eripc_set_timeout(eripcContext, old_timeout);
+    ipc_menu_busy_show(FALSE);
+    return ok;
+}
+
+gboolean ipc_sys_stop_task(const gchar* cmd_line) {
+    g_assert(eripcContext);
+    g_assert(cmd_line && *cmd_line);
+    return eripc_send_varargs(eripcContext, nullptr, nullptr, ERIPC_BUS_SESSION, DBUS_SERVICE_SYSTEM_CONTROL,
+                              "stopTask", ERIPC_TYPE_STRING, cmd_line,
+                              ERIPC_TYPE_INVALID) == ERIPC_ERROR_SUCCESS;
+}
+
+gboolean ipc_menu_busy_show(gboolean look_busy) {
+    g_assert(eripcContext);
+    return eripc_send_varargs(eripcContext, nullptr, nullptr, ERIPC_BUS_SESSION, DBUS_SERVICE_POPUP_MENU,
+                              "setBusyShow", ERIPC_TYPE_STRING, look_busy ? "show" : "hide",
+                              ERIPC_TYPE_INVALID) == ERIPC_ERROR_SUCCESS;
+}
+
+eripc_context_t* ipc_get_context() { return eripcContext; }
+
+void ipc_set_start_task_timeout(int timeout_ms) { start_task_timeout_ms = timeout_ms; }

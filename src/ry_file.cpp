@@ -2,7 +2,105 @@
 // an activated attachment.
 #include "ry_file.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <memory>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <gconf/gconf-client.h>
+#pragma GCC diagnostic pop
+
+#include "ermetadb.h"
+#include "ipc.h"
+#include "main.h"
+#include "ry_model.h"
+#include "ry_raii.h"
+
+// The registry's GConf readers: a new string value of dir/key or NULL, and the
+// entries of one viewer directory.
+gchar* read_gconf_value(const gchar* dir, const gchar* key, GConfClient* client);
+void add_filetype_from_gconf(const gchar* dir, GConfClient* client);
+
+namespace {
+
+const char REGKEY_FILETYPE_DIR[] = "/apps/er/sys/ctb/filetypes";
+const char ICON_PATH_FORMAT[] = "/usr/share/ctb/icon-%s-small.png";
+const char STORAGE_PREFIX[] = "storage:";
+
+struct hardcoded_filetype_t {
+    const gchar* extension;
+    const gchar* icon_name;
+    const gchar* viewer_cmd;
+};
+
+// The catch-all entry claims "" before anything from GConf can.
+const hardcoded_filetype_t g_hardcoded_filetypes[] = {
+    {"", "unknown", nullptr},
+    {nullptr, nullptr, nullptr},
+};
+
+// Zero-terminated: an all-NULL element ends every scan.
+GArray* g_filetype_info = nullptr;
+
+void append_filetype(const gchar* extension, const gchar* icon_name, const gchar* viewer_cmd) {
+    filetype_info_t entry = {g_strdup(extension), g_strdup(icon_name), g_strdup(viewer_cmd)};
+    g_array_append_val(g_filetype_info, entry);
+}
+
+void add_hardcoded_filetypes() {
+    for (const hardcoded_filetype_t* row = g_hardcoded_filetypes; row->extension != nullptr; ++row)
+        append_filetype(row->extension, row->icon_name, row->viewer_cmd);
+}
+
+struct GConfValueDeleter {
+    void operator()(GConfValue* v) const { gconf_value_free(v); }
+};
+using gconf_value_ptr = std::unique_ptr<GConfValue, GConfValueDeleter>;
+
+// The key path is formed whole with an allocation, so a directory name of any
+// length gives its real keys rather than cut-off ones.
+gconf_value_ptr read_gconf_raw(const gchar* dir, const gchar* key, GConfClient* client) {
+    ry::gchar_ptr key_path(g_strdup_printf("%s/%s", dir, key));
+    return gconf_value_ptr(gconf_client_get(client, key_path.get(), nullptr));
+}
+
+void add_filetypes_from_gconf() {
+    GConfClient* client = gconf_client_get_default();
+    if (client == nullptr) return;
+    if (gconf_client_dir_exists(client, REGKEY_FILETYPE_DIR, nullptr)) {
+        GSList* dirs = gconf_client_all_dirs(client, REGKEY_FILETYPE_DIR, nullptr);
+        for (GSList* d = dirs; d != nullptr; d = d->next)
+            add_filetype_from_gconf(static_cast<const gchar*>(d->data), client);
+        g_slist_free_full(dirs, g_free);
+    }
+    g_object_unref(client);
+}
+
+void init_filetype_info() {
+    g_filetype_info = g_array_new(TRUE, TRUE, sizeof(filetype_info_t));
+    add_hardcoded_filetypes();
+    add_filetypes_from_gconf();
+}
+
+// Characters that keep their meaning inside double quotes for a shell.
+bool needs_escape(char c) { return c == '"' || c == '\\' || c == '$' || c == '`'; }
+
+// A single, real directory name: no separator, not "." or "..".
+bool is_plain_component(const gchar* name) {
+    return name != nullptr && *name != '\0' && strchr(name, '/') == nullptr && strcmp(name, ".") != 0 &&
+           strcmp(name, "..") != 0;
+}
+
+bool has_parent_component(const gchar* path) {
+    ry::gstrv_ptr parts(g_strsplit(path, "/", -1));
+    for (gchar** p = parts.get(); *p != nullptr; ++p)
+        if (strcmp(*p, "..") == 0) return true;
+    return false;
+}
+
+}  // namespace
 
 gchar* get_dir_name(const char* path) {
     const char* slash = strrchr(path, '/');
@@ -10,12 +108,177 @@ gchar* get_dir_name(const char* path) {
     return g_strndup(path, slash - path);
 }
 
-// PENDING(attachments issue): registry and activation.
-filetype_info_t* find_filetype_info(const gchar*) { return nullptr; }
-const gchar* get_viewer_from_file_extension(const gchar*) { return nullptr; }
-gchar* get_icon_file_from_file_extension(const gchar*) { return nullptr; }
-const char* ry_remove_prefix(const gchar* str, const gchar*) { return str; }
-const char* ry_mime_pointer(const char* path) { return path; }
-const char* g_extension_pointer(const char*) { return nullptr; }
-void ry_attachment_activated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer) {}
-int create_metadatabase(const gchar*, const gchar*, const gchar*) { return 1; }
+gchar* read_gconf_value(const gchar* dir, const gchar* key, GConfClient* client) {
+    gconf_value_ptr value = read_gconf_raw(dir, key, client);
+    // A value of another type counts as unset, without an error report from GConf.
+    if (!value || value->type != GCONF_VALUE_STRING) return nullptr;
+    return g_strdup(gconf_value_get_string(value.get()));
+}
+
+void add_filetype_from_gconf(const gchar* dir, GConfClient* client) {
+    ry::gchar_ptr viewer_cmd(read_gconf_value(dir, "viewer_cmd", client));
+    if (!viewer_cmd) return;
+    ry::gchar_ptr icon_name(read_gconf_value(dir, "icon_name", client));
+    if (!icon_name) return;
+    gconf_value_ptr extensions = read_gconf_raw(dir, "extensions", client);
+    if (!extensions || extensions->type != GCONF_VALUE_LIST ||
+        gconf_value_get_list_type(extensions.get()) != GCONF_VALUE_STRING)
+        return;
+    // The registry already exists here, so the lookup sees the entries added so
+    // far: the first claim to an extension wins.
+    for (GSList* e = gconf_value_get_list(extensions.get()); e != nullptr; e = e->next) {
+        const gchar* extension = gconf_value_get_string(static_cast<GConfValue*>(e->data));
+        if (extension == nullptr || find_filetype_info(extension) != nullptr) continue;
+        append_filetype(extension, icon_name.get(), viewer_cmd.get());
+    }
+}
+
+filetype_info_t* find_filetype_info(const gchar* file_ext) {
+    if (file_ext == nullptr) file_ext = "";
+    if (g_filetype_info == nullptr) init_filetype_info();
+    auto* entries = reinterpret_cast<filetype_info_t*>(g_filetype_info->data);
+    for (filetype_info_t* entry = entries; entry->extension != nullptr; ++entry)
+        if (g_ascii_strcasecmp(entry->extension, file_ext) == 0) return entry;
+    return nullptr;
+}
+
+void ry_forget_filetype_info() {
+    if (g_filetype_info == nullptr) return;
+    for (guint i = 0; i < g_filetype_info->len; ++i) {
+        filetype_info_t& entry = g_array_index(g_filetype_info, filetype_info_t, i);
+        g_free(entry.extension);
+        g_free(entry.icon_name);
+        g_free(entry.viewer_cmd);
+    }
+    g_array_free(g_filetype_info, TRUE);
+    g_filetype_info = nullptr;
+}
+
+const gchar* get_viewer_from_file_extension(const gchar* file_ext) {
+    filetype_info_t* entry = find_filetype_info(file_ext);
+    return entry != nullptr ? entry->viewer_cmd : nullptr;
+}
+
+gchar* get_icon_file_from_file_extension(const gchar* file_ext) {
+    filetype_info_t* entry = find_filetype_info(file_ext);
+    if (entry == nullptr) return nullptr;
+    return g_strdup_printf(ICON_PATH_FORMAT, entry->icon_name);
+}
+
+const char* ry_remove_prefix(const gchar* str, const gchar* prefix) {
+    if (g_str_has_prefix(str, prefix)) return str + strlen(prefix);
+    return str;
+}
+
+const char* ry_mime_pointer(const char* path) {
+    g_return_val_if_fail(path != NULL, NULL);
+    const char* slash = strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path + strlen(path);
+}
+
+const char* g_extension_pointer(const char* path) {
+    g_return_val_if_fail(path != NULL, NULL);
+    const char* slash = strrchr(path, '/');
+    const char* base = slash != nullptr ? slash + 1 : path;
+    const char* dot = strrchr(base, '.');
+    return dot != nullptr ? dot + 1 : nullptr;
+}
+
+gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath) {
+    GString* quoted = g_string_new(nullptr);
+    for (const char* c = fullpath; *c != '\0'; ++c) {
+        if (needs_escape(*c)) g_string_append_c(quoted, '\\');
+        g_string_append_c(quoted, *c);
+    }
+    gchar* cmd_line = g_strdup_printf("%s \"%s\"", viewer_cmd, quoted->str);
+    g_string_free(quoted, TRUE);
+    return cmd_line;
+}
+
+gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename) {
+    return is_plain_component(key) && filename != nullptr && !has_parent_component(filename);
+}
+
+int create_metadatabase(const gchar* directory, const gchar* filename, const gchar* fullpath) {
+    GString* dir = g_string_new(directory);
+    GString* file = g_string_new(filename);
+    erMetadb* g_metadb = ermetadb_new();
+    int result = 0;
+    if (g_metadb == nullptr) {
+        result = 1;
+    } else {
+        int rc = ermetadb_open_database_readonly(g_metadb, dir);
+        if (rc == ER_OK) {
+            result = ermetadb_close_database(g_metadb) == ER_OK ? 0 : 1;
+        } else if (rc == ER_NOT_FOUND) {
+            struct stat st;
+            if (ermetadb_create_database(dir) != ER_OK || ermetadb_open_database(g_metadb, dir) != ER_OK ||
+                stat(fullpath, &st) != 0) {
+                result = 1;
+            } else if (S_ISREG(st.st_mode)) {
+                ermetadb_add_document(g_metadb, file, gint64(st.st_size), gint64(st.st_mtime));
+                result = ermetadb_close_database(g_metadb) == ER_OK ? 0 : 1;
+            }
+        }
+        // Any other answer means a database we cannot read: leave it alone.
+    }
+    ermetadb_free_impl(g_metadb);
+    g_string_free(dir, TRUE);
+    g_string_free(file, TRUE);
+    return result;
+}
+
+void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
+                             gpointer data) {
+    const gchar* library_dir = static_cast<const gchar*>(data);
+    // The first selected row, whatever selection mode the list is in.
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter iter;
+    GList* rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(tree_view), &model);
+    bool selected =
+        rows != nullptr && gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath*>(rows->data));
+    g_list_free_full(rows, [](gpointer row) { gtk_tree_path_free(static_cast<GtkTreePath*>(row)); });
+    if (!selected) return;
+
+    gchar* mimetype_raw = nullptr;
+    gchar* filepath_raw = nullptr;
+    gchar* key_raw = nullptr;
+    gtk_tree_model_get(model, &iter, ATTACHMENT_MIMETYPE, &mimetype_raw, ATTACHMENT_PATH, &filepath_raw,
+                       ATTACHMENT_KEY, &key_raw, -1);
+    ry::gchar_ptr mimetype(mimetype_raw), filepath(filepath_raw), key(key_raw);
+    // A row without a path or MIME type is looked up as one without an extension.
+    const gchar* path_text = filepath ? filepath.get() : "";
+    const gchar* mime_text = mimetype ? mimetype.get() : "";
+
+    const gchar* viewer_cmd = get_viewer_from_file_extension(g_extension_pointer(path_text));
+    if (viewer_cmd == nullptr) viewer_cmd = get_viewer_from_file_extension(ry_mime_pointer(mime_text));
+    if (viewer_cmd == nullptr) {
+        run_error_dialog("The format is unknown");
+        return;
+    }
+
+    ry::gchar_ptr thumbnail_path(get_icon_file_from_file_extension(g_extension_pointer(path_text)));
+    if (!thumbnail_path) thumbnail_path.reset(get_icon_file_from_file_extension(ry_mime_pointer(mime_text)));
+    if (!thumbnail_path) thumbnail_path.reset(g_strdup(""));
+
+    const gchar* filename = ry_remove_prefix(path_text, STORAGE_PREFIX);
+    // Keys and names come from a library that others may have filled: one that
+    // would lead out of the storage directory is not opened at all.
+    if (!filepath || !ry_storage_path_is_safe(key.get(), filename)) {
+        run_error_dialog("Sorry, could not open");
+        return;
+    }
+
+    ry::gchar_ptr fullpath(g_strdup_printf("%s/storage/%s/%s", library_dir, key.get(), filename));
+    ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
+    ry::gchar_ptr cmd_line(ry_build_command_line(viewer_cmd, fullpath.get()));
+
+    if (with_metadb == WITH_METADB) {
+        // The document is entered under its name within work_dir.
+        const gchar* slash = strrchr(fullpath.get(), '/');
+        if (create_metadatabase(work_dir.get(), slash + 1, fullpath.get()) != 0)
+            run_error_dialog("Failed to create metadatabase");
+    }
+    if (!ipc_sys_start_task(cmd_line.get(), work_dir.get(), filename, thumbnail_path.get()))
+        run_error_dialog("Sorry, could not open");
+}

@@ -5,7 +5,7 @@
 #include "gtk_include.h"
 
 struct filetype_info_t {
-    gchar* extension;   // without the dot; "" in the catch-all entry
+    gchar* extension;  // without the dot; "" in the catch-all entry
     gchar* icon_name;
     gchar* viewer_cmd;  // NULL in the catch-all entry
 };
@@ -20,6 +20,16 @@ gchar* get_icon_file_from_file_extension(const gchar* file_ext);
 const char* ry_remove_prefix(const gchar* str, const gchar* prefix);
 const char* ry_mime_pointer(const char* path);
 const char* g_extension_pointer(const char* path);
+
+// The viewer command, a space and fullpath in double quotes; the characters that
+// a shell still reads inside double quotes (" \ $ `) are escaped with a backslash.
+gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath);
+// TRUE when <library>/storage/<key>/<filename> stays inside <library>/storage/<key>:
+// key is one real directory name and filename has no ".." component.
+gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
+// Drops the registry so that the next lookup reads GConf again (tests only: the
+// program reads it once per run).
+void ry_forget_filetype_info();
 
 // "row-activated" of the attachment list; data is the library directory.
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,

@@ -1,7 +1,120 @@
-// The history of opened items and its key file.
+// The history of opened items and its key file: loaded at start-up, updated when an
+// attachment is opened, written back at shutdown.
 #include "ry_recent.h"
 
-// PENDING(history issue).
-GKeyFile* ry_parse_history_file(const gchar*, GQueue*) { return g_key_file_new(); }
-void ry_push_history(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer) {}
-void ry_save_history_file(const gchar*, GKeyFile* histfile, GQueue*) { g_key_file_free(histfile); }
+#include <algorithm>
+#include <vector>
+
+#include "ry_model.h"
+#include "ry_raii.h"
+
+namespace {
+
+const gchar history_group[] = "HISTORY";
+const gchar max_history_key[] = "max_history";
+const gchar items_key[] = "items";
+const gint new_file_slots = 10;
+const gint empty_slot = -1;
+
+// The number of slots that "max_history" gives, within [0, RY_MAX_HISTORY_SLOTS];
+// 0 when the group or key is missing or the value is not an integer.
+gint history_slots(GKeyFile* keyfile) {
+    GError* error = nullptr;
+    gint value = g_key_file_get_integer(keyfile, history_group, max_history_key, &error);
+    if (error != nullptr) {
+        g_error_free(error);
+        return 0;
+    }
+    return std::clamp(value, 0, RY_MAX_HISTORY_SLOTS);
+}
+
+void start_new_history(GKeyFile* keyfile, GQueue* history) {
+    g_key_file_set_integer(keyfile, history_group, max_history_key, new_file_slots);
+    std::vector<gint> items(new_file_slots, empty_slot);
+    for (gint id : items) g_queue_push_tail(history, GINT_TO_POINTER(id));
+    g_key_file_set_integer_list(keyfile, history_group, items_key, items.data(), items.size());
+}
+
+}  // namespace
+
+GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
+    GKeyFile* keyfile = g_key_file_new();
+    if (!g_key_file_load_from_file(keyfile, filename,
+                                   GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
+                                   nullptr)) {
+        // A failed load can leave the lines read before the fault in the key file;
+        // start from a clean one so that none of that junk is written back.
+        g_key_file_free(keyfile);
+        keyfile = g_key_file_new();
+        start_new_history(keyfile, history);
+        return keyfile;
+    }
+    gsize n_groups = 0;
+    g_strfreev(g_key_file_get_groups(keyfile, &n_groups));
+    if (n_groups == 0) {
+        // An empty file (or one of comments only) has not been written by us yet;
+        // its comments are kept.
+        start_new_history(keyfile, history);
+        return keyfile;
+    }
+
+    gint slots = history_slots(keyfile);
+    gsize n_items = 0;
+    // Ids that are not all integers make the whole list unusable, as GLib reads it.
+    gint* items = g_key_file_get_integer_list(keyfile, history_group, items_key, &n_items, nullptr);
+    if (items == nullptr) n_items = 0;
+    for (gint i = 0; i < slots; ++i) {
+        gint id = gsize(i) < n_items ? items[i] : empty_slot;
+        g_queue_push_tail(history, GINT_TO_POINTER(id));
+    }
+    g_free(items);
+    return keyfile;
+}
+
+void ry_push_history(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
+                     gpointer history) {
+    auto* queue = static_cast<GQueue*>(history);
+    gint id = empty_slot;
+
+    // The selected rows, not the activated path: whatever mode the list's selection
+    // is in, the first selected row names the item.
+    GtkTreeModel* model = nullptr;
+    GList* rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(tree_view), &model);
+    GtkTreeIter iter;
+    if (rows != nullptr && gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath*>(rows->data)))
+        gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &id, -1);
+    g_list_free_full(
+        rows, +[](gpointer row) { gtk_tree_path_free(static_cast<GtkTreePath*>(row)); });
+
+    gint n = g_queue_index(queue, GINT_TO_POINTER(id));
+    if (n >= 0)
+        g_queue_pop_nth(queue, guint(n));
+    else
+        g_queue_pop_tail(queue);
+    g_queue_push_head(queue, GINT_TO_POINTER(id));
+}
+
+void ry_save_history_file(const gchar* filename, GKeyFile* histfile, GQueue* history) {
+    ry::key_file_ptr keyfile(histfile);
+    gint slots = history_slots(keyfile.get());
+
+    // Most recent first; a queue shorter than the file asks for is padded with
+    // empty slots rather than read past its end.
+    std::vector<gint> items(slots, empty_slot);
+    for (gint& id : items) {
+        if (g_queue_is_empty(history)) break;
+        id = GPOINTER_TO_INT(g_queue_pop_head(history));
+    }
+    g_queue_clear(history);
+    // GLib refuses a null list even when it is empty.
+    gint none = 0;
+    g_key_file_set_integer_list(keyfile.get(), history_group, items_key, items.empty() ? &none : items.data(),
+                                items.size());
+
+    gsize length = 0;
+    ry::gchar_ptr text(g_key_file_to_data(keyfile.get(), &length, nullptr));
+    keyfile.reset();
+    // The file is replaced through a temporary and a rename: a write that fails
+    // leaves the old file as it was. Nobody is told, as there is nobody to tell.
+    if (text) g_file_set_contents(filename, text.get(), gssize(length), nullptr);
+}

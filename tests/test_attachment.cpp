@@ -1,0 +1,363 @@
+// Opening an activated attachment: viewer and icon from a real GConf registry,
+// the path in the library's storage, the metadata database of its directory, the
+// messages the daemon stand-in receives and the dialogs the user sees.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialog_responder.h"
+#include "gconf_registry.h"
+#include "ipc.h"
+#include "main.h"
+#include "private_session.h"
+#include "ry_file.h"
+#include "ry_model.h"
+#include "ry_raii.h"
+#include "ry_recent.h"
+#include "stub_briefs.h"
+#include "sysd_stub.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char kMetadbFile[] = "metadata.db";
+
+struct Row {
+    int item_id;
+    const char* mimetype;
+    const char* path;
+    const char* key;
+};
+
+// The attachment list as the main window wires it: history first, then opening.
+class AttachmentList {
+  public:
+    AttachmentList(const std::vector<Row>& rows, GQueue* history, const std::string& library_dir)
+        : library_dir_(library_dir) {
+        store_.reset(ry_create_attachment_model());
+        for (const Row& r : rows) {
+            GtkTreeIter iter;
+            gtk_list_store_append(store_.get(), &iter);
+            gtk_list_store_set(store_.get(), &iter, ATTACHMENT_SOURCE_ID, r.item_id, ATTACHMENT_MIMETYPE,
+                               r.mimetype, ATTACHMENT_PATH, r.path, ATTACHMENT_KEY, r.key, -1);
+        }
+        view_ = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store_.get())));
+        column_ = gtk_tree_view_column_new_with_attributes("path", gtk_cell_renderer_text_new(), "text",
+                                                           ATTACHMENT_PATH, nullptr);
+        gtk_tree_view_append_column(view_, column_);
+        g_signal_connect(view_, "row-activated", G_CALLBACK(ry_push_history), history);
+        g_signal_connect(view_, "row-activated", G_CALLBACK(ry_attachment_activated),
+                         const_cast<char*>(library_dir_.c_str()));
+        gtk_container_add(GTK_CONTAINER(g_main_window), GTK_WIDGET(view_));
+    }
+    ~AttachmentList() { gtk_widget_destroy(GTK_WIDGET(view_)); }
+    AttachmentList(const AttachmentList&) = delete;
+    AttachmentList& operator=(const AttachmentList&) = delete;
+
+    void activate(int row) {
+        ry::tree_path_ptr path(gtk_tree_path_new_from_indices(row, -1));
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(view_), path.get());
+        gtk_tree_view_row_activated(view_, path.get(), column_);
+    }
+    void activate_unselected(int row) {
+        gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(view_));
+        ry::tree_path_ptr path(gtk_tree_path_new_from_indices(row, -1));
+        gtk_tree_view_row_activated(view_, path.get(), column_);
+    }
+
+  private:
+    std::string library_dir_;
+    ry::gobject_ptr<GtkListStore> store_;
+    GtkTreeView* view_ = nullptr;
+    GtkTreeViewColumn* column_ = nullptr;
+};
+
+struct Document {
+    std::string filename;
+    gint64 size;
+    gint64 modified;
+};
+
+// The documents recorded in a directory's metadata database.
+std::vector<Document> documents_in(const std::string& dir) {
+    std::vector<Document> out;
+    sqlite3* db = nullptr;
+    std::string file = dir + "/" + kMetadbFile;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return out;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT filename, size, modified FROM documents ORDER BY filename", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            out.push_back({reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
+                           sqlite3_column_int64(stmt, 1), sqlite3_column_int64(stmt, 2)});
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return out;
+}
+
+// Every metadata database below root.
+Strings metadbs_below(const std::string& root) {
+    Strings found;
+    GDir* dir = g_dir_open(root.c_str(), 0, nullptr);
+    if (dir == nullptr) return found;
+    while (const gchar* name = g_dir_read_name(dir)) {
+        std::string path = root + "/" + name;
+        if (std::string(name) == kMetadbFile) found.push_back(path);
+        if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) &&
+            !g_file_test(path.c_str(), G_FILE_TEST_IS_SYMLINK)) {
+            Strings below = metadbs_below(path);
+            found.insert(found.end(), below.begin(), below.end());
+        }
+    }
+    g_dir_close(dir);
+    return found;
+}
+
+void set_mtime(const std::string& path, time_t when) {
+    struct utimbuf times = {when, when};
+    ASSERT_EQ(utime(path.c_str(), &times), 0);
+}
+
+class Activation : public testing::Test {
+  protected:
+    void SetUp() override {
+        // Started by the first test, so that a failure to start it fails that test.
+        static bool connected = false;
+        if (!connected) {
+            ryt::PrivateSession::shared();
+            ipc_set_services();
+            connected = true;
+            ryt::clear_filetypes();
+            ryt::set_filetype_dir("docs", "docview --fit", "doc", {"pdf", "epub"});
+            ryt::set_filetype_dir("text", "pager", "txt", {"txt"});
+            ry_forget_filetype_info();
+        }
+        g_main_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_widget_show(g_main_window);
+        for (int i = 0; i < 5; ++i) g_queue_push_tail(&history_, GINT_TO_POINTER(-1));
+        with_metadb = NO_METADB;
+        library_ = temp_.path() + "/library";
+        g_mkdir_with_parents((library_ + "/storage").c_str(), 0755);
+    }
+    void TearDown() override {
+        gtk_widget_destroy(g_main_window);
+        g_main_window = nullptr;
+        g_queue_clear(&history_);
+        with_metadb = WITH_METADB;
+    }
+
+    // Puts a file into the storage directory of key.
+    std::string store(const std::string& key, const std::string& name, const std::string& contents) {
+        std::string dir = library_ + "/storage/" + key;
+        g_mkdir_with_parents(dir.c_str(), 0755);
+        ryt::write_file(dir + "/" + name, contents);
+        return dir + "/" + name;
+    }
+
+    // Activates each row once, answering every dialog; returns the dialogs' texts.
+    Strings open(const std::vector<Row>& rows, const std::string& library_dir) {
+        ryt::DialogResponder responder;
+        AttachmentList list(rows, &history_, library_dir);
+        for (size_t i = 0; i < rows.size(); ++i) list.activate(int(i));
+        ryt::flush_events();
+        return responder.texts();
+    }
+    Strings open(const Row& row) { return open(std::vector<Row>{row}, library_); }
+
+    // The startTask calls the daemon got, once the hide after the last has come.
+    std::vector<ryt::StubMessage> start_tasks(const ryt::SysdStub& stub, size_t expected) {
+        stub.wait_for_messages(expected * 3, 3000);
+        std::vector<ryt::StubMessage> out;
+        for (const auto& m : stub.messages())
+            if (m.member == "startTask") out.push_back(m);
+        return out;
+    }
+
+    // Gives stray messages time to arrive before a test counts them.
+    static void settle() {
+        ryt::iterate_until([] { return false; }, 200);
+    }
+
+    int history_head() { return GPOINTER_TO_INT(g_queue_peek_head(&history_)); }
+
+    ryt::TempDir temp_;
+    std::string library_;
+    GQueue history_ = G_QUEUE_INIT;
+};
+
+TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
+    ryt::SysdStub stub({"--no-exec"});
+    Strings dialogs = open(std::vector<Row>{{7, "application/pdf", "storage:paper.pdf", "ABCD2345"}},
+                           "/media/card/library");
+    EXPECT_TRUE(dialogs.empty());
+    auto tasks = start_tasks(stub, 1);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].args, (Strings{"s:docview --fit \"/media/card/library/storage/ABCD2345/paper.pdf\"",
+                                      "s:/media/card/library/storage/ABCD2345", "s:paper.pdf",
+                                      "s:/usr/share/ctb/icon-doc-small.png"}));
+    EXPECT_EQ(ryt::briefs(stub.messages()),
+              (Strings{"setBusyShow:show", ryt::brief(tasks[0]), "setBusyShow:hide"}));
+    EXPECT_EQ(history_head(), 7);
+}
+
+TEST_F(Activation, PathWithoutPrefixIsPlacedUnderTheKeyUnchanged) {
+    ryt::SysdStub stub({"--no-exec"});
+    Strings dialogs =
+        open(std::vector<Row>{{3, "application/pdf", "/mnt/x.pdf", "ABCD2345"}}, "/media/card/library");
+    EXPECT_TRUE(dialogs.empty());
+    auto tasks = start_tasks(stub, 1);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].args, (Strings{"s:docview --fit \"/media/card/library/storage/ABCD2345//mnt/x.pdf\"",
+                                      "s:/media/card/library/storage/ABCD2345//mnt", "s:/mnt/x.pdf",
+                                      "s:/usr/share/ctb/icon-doc-small.png"}));
+}
+
+TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
+    ryt::SysdStub stub({"--no-exec"});
+    Strings dialogs = open(std::vector<Row>{{1, "application/pdf", "storage:x.dat", "K1"},
+                                            {2, "application/pdf", "storage:noext", "K2"},
+                                            {3, "application/pdf", "storage:notes.TXT", "K3"}},
+                           "/lib");
+    EXPECT_TRUE(dialogs.empty());
+    auto tasks = start_tasks(stub, 3);
+    ASSERT_EQ(tasks.size(), 3u);
+    // An unregistered extension: viewer and icon of the MIME subtype.
+    EXPECT_EQ(tasks[0].args[0], "s:docview --fit \"/lib/storage/K1/x.dat\"");
+    EXPECT_EQ(tasks[0].args[3], "s:/usr/share/ctb/icon-doc-small.png");
+    // No extension at all: the catch-all's icon comes first, the viewer from the subtype.
+    EXPECT_EQ(tasks[1].args[0], "s:docview --fit \"/lib/storage/K2/noext\"");
+    EXPECT_EQ(tasks[1].args[3], "s:/usr/share/ctb/icon-unknown-small.png");
+    // A registered extension wins over the MIME type, whatever its case.
+    EXPECT_EQ(tasks[2].args[0], "s:pager \"/lib/storage/K3/notes.TXT\"");
+    EXPECT_EQ(tasks[2].args[3], "s:/usr/share/ctb/icon-txt-small.png");
+}
+
+TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
+    ryt::SysdStub stub({"--no-exec"});
+    with_metadb = WITH_METADB;
+    store("K", "x.dat", "data");
+    EXPECT_EQ(open({9, "application/x-unheard-of", "storage:x.dat", "K"}), Strings{"The format is unknown"});
+    settle();
+    EXPECT_TRUE(stub.messages().empty());
+    EXPECT_TRUE(metadbs_below(library_).empty());
+    EXPECT_EQ(history_head(), 9);
+}
+
+TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
+    ryt::SysdStub stub({"--refuse"});
+    with_metadb = WITH_METADB;
+    // The key's directory is missing, so no database can be made for it.
+    EXPECT_EQ(open({4, "application/pdf", "storage:gone.pdf", "NOTTHERE"}),
+              (Strings{"Failed to create metadatabase", "Sorry, could not open"}));
+    EXPECT_EQ(start_tasks(stub, 1).size(), 1u);
+    EXPECT_EQ(history_head(), 4);
+}
+
+TEST_F(Activation, MetadataFailureStillStartsTheViewer) {
+    ryt::SysdStub stub({"--no-exec"});
+    with_metadb = WITH_METADB;
+    // The directory is there but the file is not: its size cannot be read.
+    g_mkdir_with_parents((library_ + "/storage/EMPTY").c_str(), 0755);
+    EXPECT_EQ(open({5, "application/pdf", "storage:missing.pdf", "EMPTY"}),
+              Strings{"Failed to create metadatabase"});
+    EXPECT_EQ(start_tasks(stub, 1).size(), 1u);
+}
+
+TEST_F(Activation, RefusedTaskIsReportedAndRemembered) {
+    ryt::SysdStub stub({"--refuse"});
+    EXPECT_EQ(open({6, "application/pdf", "storage:a.pdf", "K"}), Strings{"Sorry, could not open"});
+    EXPECT_EQ(history_head(), 6);
+}
+
+TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
+    ryt::SysdStub stub({"--no-exec"});
+    with_metadb = WITH_METADB;
+    std::string file = store("ABCD2345", "paper.pdf", "%PDF-1.4 twelve");
+    set_mtime(file, 1500000000);
+    std::string dir = library_ + "/storage/ABCD2345";
+
+    EXPECT_TRUE(open({1, "application/pdf", "storage:paper.pdf", "ABCD2345"}).empty());
+    auto docs = documents_in(dir);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0].filename, "paper.pdf");
+    EXPECT_EQ(docs[0].size, 15);
+    EXPECT_EQ(docs[0].modified, 1500000000);
+
+    // Later openings find the database and leave it as it is, even for a changed file.
+    ryt::write_file(file, "%PDF-1.4 a longer body now");
+    set_mtime(file, 1600000000);
+    EXPECT_TRUE(open({1, "application/pdf", "storage:paper.pdf", "ABCD2345"}).empty());
+    docs = documents_in(dir);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0].size, 15);
+    EXPECT_EQ(docs[0].modified, 1500000000);
+    EXPECT_EQ(metadbs_below(library_), Strings{dir + "/" + kMetadbFile});
+    EXPECT_EQ(start_tasks(stub, 2).size(), 2u);
+}
+
+TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
+    ryt::SysdStub stub({"--no-exec"});
+    store("K", "a.pdf", "pdf");
+    for (int flag : {NO_METADB, WITH_CTB}) {
+        with_metadb = flag;
+        EXPECT_TRUE(open({1, "application/pdf", "storage:a.pdf", "K"}).empty()) << flag;
+    }
+    EXPECT_TRUE(metadbs_below(temp_.path()).empty());
+    EXPECT_EQ(start_tasks(stub, 2).size(), 2u);
+}
+
+TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
+    ryt::SysdStub stub({"--no-exec"});
+    with_metadb = WITH_METADB;
+    store("K", "a.pdf", "pdf");
+    ryt::write_file(library_ + "/storage/outside.pdf", "pdf");
+    ryt::write_file(library_ + "/outside.pdf", "pdf");
+    const std::vector<Row> rows{
+        {1, "application/pdf", "storage:outside.pdf", ".."},
+        {2, "application/pdf", "storage:a.pdf", "K/../.."},
+        {3, "application/pdf", "storage:../outside.pdf", "K"},
+        {4, "application/pdf", "storage:../../outside.pdf", "K"},
+        {5, "application/pdf", "/mnt/../../../outside.pdf", "K"},
+        {6, "application/pdf", "storage:a.pdf", "."},
+    };
+    EXPECT_EQ(open(rows, library_), Strings(rows.size(), "Sorry, could not open"));
+    settle();
+    EXPECT_TRUE(stub.messages().empty());
+    EXPECT_TRUE(metadbs_below(temp_.path()).empty());
+    EXPECT_EQ(history_head(), 6);
+}
+
+TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
+    ryt::SysdStub stub({"--no-exec"});
+    EXPECT_TRUE(open({1, "application/pdf", "storage:a\"; touch pwned; \"$(id)`id`\\.pdf", "K"}).empty());
+    auto tasks = start_tasks(stub, 1);
+    ASSERT_EQ(tasks.size(), 1u);
+    gchar** argv = nullptr;
+    ASSERT_TRUE(g_shell_parse_argv(tasks[0].args[0].c_str() + 2, nullptr, &argv, nullptr));
+    ry::gstrv_ptr owned(argv);
+    ASSERT_EQ(g_strv_length(argv), 3u);
+    EXPECT_EQ(std::string(argv[2]), library_ + "/storage/K/a\"; touch pwned; \"$(id)`id`\\.pdf");
+    EXPECT_EQ(tasks[0].args[2], "s:a\"; touch pwned; \"$(id)`id`\\.pdf");
+}
+
+TEST_F(Activation, NothingHappensWithoutASelectedRow) {
+    ryt::SysdStub stub({"--no-exec"});
+    ryt::DialogResponder responder;
+    AttachmentList list({{1, "application/pdf", "storage:a.pdf", "K"}}, &history_, library_);
+    list.activate_unselected(0);
+    settle();
+    EXPECT_TRUE(responder.texts().empty());
+    EXPECT_TRUE(stub.messages().empty());
+}
+
+}  // namespace
