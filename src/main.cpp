@@ -175,8 +175,13 @@ int ry_main(int argc, char** argv) {
     GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
 
     sqlite3* db = nullptr;
-    if (ry_open_library(argv[1], &db) != SQLITE_OK) {
-        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
+    int open_rc = ry_open_library(argv[1], &db);
+    if (open_rc != SQLITE_OK) {
+        // No consistent snapshot of a library that its owner holds locked.
+        if (open_rc == SQLITE_BUSY)
+            fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
+        else
+            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
         sqlite3_close(db);
         ry_close_library();
         g_key_file_free(histfile);
