@@ -360,9 +360,13 @@ int ClassicLibraryBuilder::add_collection(const std::string& name, int parent) {
 
 void ClassicLibraryBuilder::add_to_collection(int collection_id, int item_id) {
     // Each new member goes to the end of the collection, as the reference manager numbers them.
-    sqlite3_stmt* s = stmt("INSERT INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
-    Binder{s} << collection_id << item_id << collection_order_[collection_id]++;
+    // Adding a member twice changes nothing.
+    sqlite3_stmt* s =
+        stmt("INSERT OR IGNORE INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
+    int& next = collection_order_[collection_id];
+    Binder{s} << collection_id << item_id << next;
     run(db_.get(), s);
+    if (sqlite3_changes(db_.get()) > 0) ++next;
 }
 
 int ClassicLibraryBuilder::add_tag(const std::string& name, int type) {

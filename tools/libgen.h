@@ -172,4 +172,27 @@ class ClassicLibraryBuilder final : public LibraryBuilder {
     bool finished_ = false;
 };
 
+// What the demo library holds, for callers that check it.
+struct DemoSummary {
+    int regular_items = 0;  // neither note nor attachment
+    int notes = 0;
+    int attachments = 0;
+    int collections = 0;
+    int tags = 0;
+};
+
+// About a hundred invented items of every kind the program meets, dated over the
+// twelve months up to now.
+DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now);
+
+struct SyntheticOptions {
+    int items = 20000;
+    int tags = 2000;
+    int collections = 200;
+    std::uint32_t seed = 1;
+};
+// A large library with realistic proportions, added over the five years up to now; the
+// same options and the same now give the same rows and keys.
+void write_synthetic_library(LibraryBuilder& b, const SyntheticOptions& options, std::time_t now);
+
 }  // namespace libgen
