@@ -95,7 +95,7 @@ void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) 
 // Detaches a tree view's model for the length of a refill, so that the view does
 // not react to every row, and gives it back at the end.
 class DetachedModel {
-public:
+  public:
     explicit DetachedModel(GtkTreeView* view) : view_(view), model_(gtk_tree_view_get_model(view)) {
         if (model_ != nullptr) {
             g_object_ref(model_);
@@ -112,7 +112,7 @@ public:
     DetachedModel& operator=(const DetachedModel&) = delete;
     GtkTreeModel* model() const { return model_; }
 
-private:
+  private:
     GtkTreeView* view_;
     GtkTreeModel* model_;
 };
@@ -213,7 +213,8 @@ void ry_list_recent_items(gpointer data) {
     if (detached.model() == nullptr) return;
     ry_sql_data sql_data{search_data->statement[ZRECENT], detached.model()};
     gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
-    if (search_data->history != nullptr) g_queue_foreach(search_data->history, ry_append_items_foreach, &sql_data);
+    if (search_data->history != nullptr)
+        g_queue_foreach(search_data->history, ry_append_items_foreach, &sql_data);
     // No item has the id -1: this run appends only the separator.
     sqlite3_bind_int(sql_data.statement, SREID, -1);
     ry_append_items(sql_data.statement, sql_data.model, TRUE);
@@ -247,10 +248,10 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
     gtk_list_store_clear(store);
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0),
-                                          ATTACHMENT_MIMETYPE, column_text(statement, 1), ATTACHMENT_PATH,
-                                          column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
-                                          -1);
+        gtk_list_store_insert_with_values(
+            store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0), ATTACHMENT_MIMETYPE,
+            column_text(statement, 1), ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY,
+            column_text(statement, 3), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
@@ -293,5 +294,6 @@ void ry_initialize_labels(sqlite3* db, int i, GtkTreeModel* model) {
     // The texts sort descending and every row is prepended: the model ends ascending.
     ry_prepend_labels(statement.get(), model);
     if (i == 0)
-        gtk_list_store_insert_with_values(GTK_LIST_STORE(model), nullptr, 0, LABEL_ID, -1, LABEL_NAME, "*", -1);
+        gtk_list_store_insert_with_values(GTK_LIST_STORE(model), nullptr, 0, LABEL_ID, -1, LABEL_NAME, "*",
+                                          -1);
 }

@@ -12,8 +12,8 @@ namespace {
 
 // One text column: title, the model column shown as "text", and a maximum width
 // (none when below 1). The renderer comes with its properties already set.
-void append_text_column(erGtkListView* view, const char* title, GtkCellRenderer* renderer,
-                        int model_column, int max_width) {
+void append_text_column(erGtkListView* view, const char* title, GtkCellRenderer* renderer, int model_column,
+                        int max_width) {
     GtkTreeViewColumn* column =
         gtk_tree_view_column_new_with_attributes(title, renderer, "text", model_column, NULL);
     if (max_width > 0) gtk_tree_view_column_set_max_width(column, max_width);

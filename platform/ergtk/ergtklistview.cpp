@@ -43,8 +43,8 @@ gboolean on_button_press(GtkWidget* widget, GdkEventButton* event) {
 
     forget_press(self);
     GtkTreePath* path = nullptr;
-    if (!gtk_tree_view_get_path_at_pos(tree_view, gint(event->x), gint(event->y), &path, nullptr,
-                                       nullptr, nullptr))
+    if (!gtk_tree_view_get_path_at_pos(tree_view, gint(event->x), gint(event->y), &path, nullptr, nullptr,
+                                       nullptr))
         return TRUE;  // below the last row: nothing to pick
     // Focus first, so that the selection change below is seen as the user's.
     if (self->focus_in && !gtk_widget_has_focus(widget)) take_focus(widget);
@@ -65,8 +65,8 @@ gboolean on_button_release(GtkWidget* widget, GdkEventButton* event) {
     GtkTreeViewColumn* column = nullptr;
     // A pen lifted over another row (or outside the list) is no tap.
     if (event->window == gtk_tree_view_get_bin_window(tree_view) &&
-        gtk_tree_view_get_path_at_pos(tree_view, gint(event->x), gint(event->y), &path, &column,
-                                      nullptr, nullptr)) {
+        gtk_tree_view_get_path_at_pos(tree_view, gint(event->x), gint(event->y), &path, &column, nullptr,
+                                      nullptr)) {
         if (gtk_tree_path_compare(path, pressed) == 0) gtk_tree_view_row_activated(tree_view, path, column);
         gtk_tree_path_free(path);
     }
