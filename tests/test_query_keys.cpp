@@ -233,6 +233,7 @@ TEST_F(QueryKeys, TagSelectedWithoutFocusChangesNothing) {
 TEST_F(QueryKeys, EmptiedTagSelectionChangesNothing) {
     select_tag(birds_, true);
     const ry_sql_que before = sql_que;
+    take_focus(tag_view());
     gtk_icon_view_unselect_all(GTK_ICON_VIEW(tag_view()));
     ryt::flush_events();
     EXPECT_TRUE(same_record(sql_que, before));
@@ -311,7 +312,7 @@ TEST_F(QueryKeys, SwitchedOffKeyNeverChangesRecord) {
     ry_radio_active(title_key(5), anchor_m());
     EXPECT_TRUE(is_pressed(month_key(3)));
 
-    gtk_widget_grab_focus(GTK_WIDGET(search_data_.item_list));
+    take_focus(GTK_WIDGET(search_data_.item_list));
     GtkTreePath* path = find_row(gtk_icon_view_get_model(GTK_ICON_VIEW(tag_view())), insects_);
     gtk_icon_view_select_path(GTK_ICON_VIEW(tag_view()), path);
     gtk_tree_path_free(path);

@@ -29,8 +29,7 @@ class WindowLayout : public ryt::WindowFixture {
     // maximized window, and lets GTK lay it out.
     void stretch() {
         gtk_widget_set_size_request(main_box_, 1000, 1240);
-        ryt::flush_events();
-        g_usleep(20000);
+        ASSERT_TRUE(ryt::iterate_until([this] { return main_box_->allocation.height == 1240; }));
         ryt::flush_events();
     }
 
@@ -46,7 +45,6 @@ TEST_F(WindowLayout, FirstShowListsRecentItemsWithFocusOnCollections) {
     EXPECT_EQ(ids[0], bee_);
     EXPECT_EQ(ids[1], atlas_);
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window_)), collection_list_);
-    EXPECT_TRUE(GTK_WIDGET_HAS_FOCUS(collection_list_));
     EXPECT_EQ(gtk_tree_model_iter_n_children(
                   gtk_tree_view_get_model(GTK_TREE_VIEW(search_data_.attachment_list)), nullptr),
               0);

@@ -123,7 +123,7 @@ class WindowFixture : public ::testing::Test {
 
     // Selects the tag row whose id is tag_id, with the tag view focused or not.
     void select_tag(int tag_id, bool focused) {
-        gtk_widget_grab_focus(focused ? tag_view() : GTK_WIDGET(search_data_.item_list));
+        take_focus(focused ? tag_view() : GTK_WIDGET(search_data_.item_list));
         GtkTreeModel* model = gtk_icon_view_get_model(GTK_ICON_VIEW(tag_view()));
         ASSERT_NE(model, nullptr);
         GtkTreePath* path = find_row(model, tag_id);
@@ -134,13 +134,22 @@ class WindowFixture : public ::testing::Test {
     }
 
     void select_collection(int collection_id, bool focused) {
-        gtk_widget_grab_focus(focused ? collection_list_ : GTK_WIDGET(search_data_.item_list));
+        take_focus(focused ? collection_list_ : GTK_WIDGET(search_data_.item_list));
         GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list_));
         GtkTreePath* path = find_row(model, collection_id);
         ASSERT_NE(path, nullptr) << "no collection " << collection_id;
         gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(collection_list_)), path);
         gtk_tree_path_free(path);
         flush_events();
+    }
+
+    // Other test programs' windows on the same display take the X focus now and
+    // then: handle what is pending, then claim the focus with no event in between
+    // before the selection that follows.
+    void take_focus(GtkWidget* widget) {
+        flush_events();
+        focus_toplevel(window_);
+        gtk_widget_grab_focus(widget);
     }
 
     static GtkTreePath* find_row(GtkTreeModel* model, int id) {
