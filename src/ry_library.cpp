@@ -185,8 +185,8 @@ std::string id_list(const std::vector<int>& ids) {
 
 std::vector<std::string> modern_view_statements(sqlite3* db) {
     std::string note = id_list(ids_of(db, "SELECT itemTypeID FROM main.itemTypes WHERE typeName='note'"));
-    std::string hidden = id_list(ids_of(
-        db, "SELECT itemTypeID FROM main.itemTypes WHERE typeName IN ('attachment','annotation')"));
+    std::string hidden = id_list(
+        ids_of(db, "SELECT itemTypeID FROM main.itemTypes WHERE typeName IN ('attachment','annotation')"));
     std::vector<int> title_ids = ids_of(db, "SELECT fieldID FROM main.fields WHERE fieldName='title'");
     if (has_table(db, "baseFieldMappings") && !title_ids.empty()) {
         auto mapped = ids_of(db, ("SELECT DISTINCT fieldID FROM main.baseFieldMappings WHERE baseFieldID=" +
@@ -217,10 +217,11 @@ std::vector<std::string> modern_view_statements(sqlite3* db) {
         "CREATE TEMP VIEW items AS SELECT m.itemID AS itemID, CASE WHEN m.itemTypeID IN (" + note +
             ") THEN 1 WHEN m.itemTypeID IN (" + hidden +
             ") THEN 14 ELSE 0 END AS itemTypeID, m.dateAdded AS dateAdded, m.key AS key FROM main.items m "
-            "WHERE " + live,
+            "WHERE " +
+            live,
         "CREATE TEMP VIEW itemData AS SELECT d.itemID AS itemID, 110 AS fieldID, d.valueID AS valueID "
-        "FROM main.itemData d WHERE d.fieldID IN (" + id_list(title_ids) +
-            ") AND d.itemID IN (SELECT itemID FROM temp.items)",
+        "FROM main.itemData d WHERE d.fieldID IN (" +
+            id_list(title_ids) + ") AND d.itemID IN (SELECT itemID FROM temp.items)",
         "CREATE TEMP VIEW creators AS SELECT creatorID FROM main.creators",
         "CREATE TEMP VIEW creatorData AS SELECT creatorID, firstName, lastName FROM main.creators",
         "CREATE TEMP VIEW tags AS SELECT t.tagID AS tagID, t.name AS name, CASE WHEN EXISTS (SELECT 1 FROM "
@@ -229,7 +230,8 @@ std::vector<std::string> modern_view_statements(sqlite3* db) {
         "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, contentType AS "
         "mimeType, path FROM main.itemAttachments",
         "CREATE TEMP VIEW collections AS SELECT c.collectionID AS collectionID, c.collectionName AS "
-        "collectionName FROM main.collections c" + live_collections,
+        "collectionName FROM main.collections c" +
+            live_collections,
     };
 }
 

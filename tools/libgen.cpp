@@ -118,6 +118,13 @@ struct Binder {
     }
 };
 
+// Runs a bound write statement to completion.
+void run(sqlite3* db, sqlite3_stmt* s) {
+    int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) throw std::runtime_error(std::string("write failed: ") + sqlite3_errmsg(db));
+}
+
 }  // namespace
 
 std::string utc_timestamp(std::time_t t) {
@@ -183,13 +190,6 @@ sqlite3_stmt* ClassicLibraryBuilder::stmt(const char* sql) {
         sqlite3_clear_bindings(slot.get());
     }
     return slot.get();
-}
-
-// Runs a bound write statement to completion.
-static void run(sqlite3* db, sqlite3_stmt* s) {
-    int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE) throw std::runtime_error(std::string("write failed: ") + sqlite3_errmsg(db));
 }
 
 std::string ClassicLibraryBuilder::new_key() {
