@@ -63,6 +63,8 @@ GtkWidget* create_tag_column(GtkWidget* tag_view) {
     return column;
 }
 
+}  // namespace
+
 // Fills the window: views, first listing, handlers, boxes. Returns the main box,
 // already added to the window but not shown.
 GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** statements, GQueue* history,
@@ -118,8 +120,6 @@ GtkWidget* create_main_window() {
     g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
     return window;
 }
-
-}  // namespace
 
 void on_sigterm(int /*signo*/) {
     if (gtk_main_level() > 0)

@@ -13,6 +13,20 @@ void run_error_dialog(const gchar* msg);
 gboolean on_startup_complete(gpointer data);
 void on_sigterm(int signo);
 
+struct sqlite3;
+struct sqlite3_stmt;
+struct ry_radio_group;
+struct ry_search_data;
+
+// The top-level window, not yet shown.
+GtkWidget* create_main_window();
+// Fills the window: views, first listing, handlers, boxes. Returns the main box,
+// already added to the window but not shown; *collection_list is the view that
+// gets the focus once the window is shown.
+GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** statements, GQueue* history,
+                                 gchar* zotero_dir, ry_radio_group* rgroup, ry_search_data* search_data,
+                                 GtkWidget** collection_list);
+
 // The metadata flag from the arguments left after GTK's options.
 int ry_metadb_flag(int argc, char** argv);
 // The whole program; main() only calls this.

@@ -20,5 +20,5 @@ cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" \
 cmake --build "$build" -j"$(nproc)"
 
 cd "$build"
-NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1024x1280x24" \
+NO_AT_BRIDGE=1 xvfb-run -a -s "-noreset -screen 0 1024x1280x24" \
   dbus-run-session -- ctest --output-on-failure -j2 --timeout 300

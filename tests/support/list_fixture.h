@@ -1,0 +1,194 @@
+// A generated library opened as the program opens it, with its catalogue compiled,
+// and the item and attachment lists built over their models: what the listing
+// tests drive, and readers for the rows the listings leave in the models.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "libgen.h"
+#include "ry_model.h"
+#include "ry_que.h"
+#include "ry_sql.h"
+#include "ry_view.h"
+#include "test_support.h"
+
+namespace ryt {
+
+struct ItemRow {
+    int id;
+    std::string title, first, last;
+    bool operator==(const ItemRow&) const = default;
+};
+
+inline void PrintTo(const ItemRow& r, std::ostream* os) {
+    *os << "{" << r.id << ", \"" << r.title << "\", \"" << r.first << "\", \"" << r.last << "\"}";
+}
+
+struct LabelRow {
+    int id;
+    std::string name;
+    bool operator==(const LabelRow&) const = default;
+};
+
+inline void PrintTo(const LabelRow& r, std::ostream* os) { *os << "{" << r.id << ", \"" << r.name << "\"}"; }
+
+struct AttachmentRow {
+    int source;
+    std::string mime, path, key;
+    bool operator==(const AttachmentRow&) const = default;
+};
+
+inline std::string column_string(GtkTreeModel* model, GtkTreeIter* iter, int column) {
+    gchar* text = nullptr;
+    gtk_tree_model_get(model, iter, column, &text, -1);
+    std::string s = text != nullptr ? text : "<unset>";
+    g_free(text);
+    return s;
+}
+
+inline std::vector<ItemRow> item_rows(GtkTreeModel* model) {
+    std::vector<ItemRow> rows;
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+         ok = gtk_tree_model_iter_next(model, &iter)) {
+        int id = 0;
+        gtk_tree_model_get(model, &iter, ITEM_ID, &id, -1);
+        rows.push_back({id, column_string(model, &iter, ITEM_TITLE),
+                        column_string(model, &iter, ITEM_CREATOR_FIRSTNAME),
+                        column_string(model, &iter, ITEM_CREATOR_LASTNAME)});
+    }
+    return rows;
+}
+
+inline std::vector<LabelRow> label_rows(GtkTreeModel* model) {
+    std::vector<LabelRow> rows;
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+         ok = gtk_tree_model_iter_next(model, &iter)) {
+        int id = 0;
+        gtk_tree_model_get(model, &iter, LABEL_ID, &id, -1);
+        rows.push_back({id, column_string(model, &iter, LABEL_NAME)});
+    }
+    return rows;
+}
+
+inline std::vector<AttachmentRow> attachment_rows(GtkTreeModel* model) {
+    std::vector<AttachmentRow> rows;
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+         ok = gtk_tree_model_iter_next(model, &iter)) {
+        int id = 0;
+        gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &id, -1);
+        rows.push_back({id, column_string(model, &iter, ATTACHMENT_MIMETYPE),
+                        column_string(model, &iter, ATTACHMENT_PATH),
+                        column_string(model, &iter, ATTACHMENT_KEY)});
+    }
+    return rows;
+}
+
+inline void PrintTo(const AttachmentRow& r, std::ostream* os) {
+    *os << "{" << r.source << ", \"" << r.mime << "\", \"" << r.path << "\", \"" << r.key << "\"}";
+}
+
+// Shows a toplevel and gives it the input focus (there is no window manager under
+// the virtual X server to do it), so that its widgets can hold the keyboard focus.
+inline bool present_with_focus(GtkWidget* window) {
+    gtk_widget_show_all(window);
+    if (!iterate_until([&] { return gtk_widget_get_mapped(window); })) return false;
+    gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
+    return iterate_until([&] { return gtk_window_is_active(GTK_WINDOW(window)) != FALSE; });
+}
+
+// The separator row that ends every item list; its creator columns are never set.
+inline ItemRow separator_row() { return {-1, ry_separator_text, "<unset>", "<unset>"}; }
+
+// Everything a listing needs, over a library that the test has written.
+class ListingLibrary {
+  public:
+    // Opens dir/zotero.sqlite read-only and compiles the catalogue.
+    explicit ListingLibrary(const std::string& database) {
+        if (sqlite3_open_v2(database.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+            !ry_sql_try_prepare(db_, statements_))
+            throw std::runtime_error("cannot open " + database);
+        item_list_ = ry_create_item_list();
+        attachment_list_ = ry_create_attachment_list();
+        g_object_ref_sink(item_list_);
+        g_object_ref_sink(attachment_list_);
+        g_queue_init(&history_);
+        data_ = {statements_, GTK_TREE_VIEW(item_list_), GTK_TREE_VIEW(attachment_list_), nullptr, &history_};
+        // Every test starts from the record as the program loads it.
+        sql_que = ry_sql_que{-1, "*", "*", {'*'}, {0, 0, 0}, -1};
+    }
+    ~ListingLibrary() {
+        // The two models keep their factory's reference besides the view's.
+        GtkTreeModel* items = gtk_tree_view_get_model(GTK_TREE_VIEW(item_list_));
+        GtkTreeModel* attachments = gtk_tree_view_get_model(GTK_TREE_VIEW(attachment_list_));
+        gtk_widget_destroy(item_list_);
+        gtk_widget_destroy(attachment_list_);
+        g_object_unref(item_list_);
+        g_object_unref(attachment_list_);
+        if (items) g_object_unref(items);
+        if (attachments) g_object_unref(attachments);
+        g_queue_clear(&history_);
+        for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
+        sqlite3_close(db_);
+    }
+    ListingLibrary(const ListingLibrary&) = delete;
+    ListingLibrary& operator=(const ListingLibrary&) = delete;
+
+    sqlite3* db() const { return db_; }
+    sqlite3_stmt* statement(int kind) const { return statements_[kind]; }
+    ry_search_data* data() { return &data_; }
+    GQueue* history() { return &history_; }
+    GtkTreeView* item_list() const { return GTK_TREE_VIEW(item_list_); }
+    GtkTreeView* attachment_list() const { return GTK_TREE_VIEW(attachment_list_); }
+    GtkTreeModel* item_model() const { return gtk_tree_view_get_model(item_list()); }
+    GtkTreeModel* attachment_model() const { return gtk_tree_view_get_model(attachment_list()); }
+    std::vector<ItemRow> items() const { return item_rows(item_model()); }
+    std::vector<AttachmentRow> attachments() const { return attachment_rows(attachment_model()); }
+
+    // Lists by the record with the given kind, as a search key would.
+    std::vector<ItemRow> list(int kind) {
+        sql_que.sql = kind;
+        ry_list_items(&data_);
+        return items();
+    }
+
+    // Selects row n of the item list and activates it, as a tap does.
+    void activate_item_row(int n) {
+        GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(item_list()), path);
+        ry_list_attachments(item_list(), path, nullptr, &data_);
+        gtk_tree_path_free(path);
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statements_[ZLAST] = {};
+    GtkWidget* item_list_ = nullptr;
+    GtkWidget* attachment_list_ = nullptr;
+    GQueue history_;
+    ry_search_data data_{};
+};
+
+// The text of a statement with its current bindings in place of the ?N.
+inline std::string expanded(sqlite3_stmt* statement) {
+    char* text = sqlite3_expanded_sql(statement);
+    std::string s = text != nullptr ? text : "";
+    sqlite3_free(text);
+    return s;
+}
+
+// Captures what the code under test writes to standard error.
+class StderrCapture {
+  public:
+    StderrCapture() { testing::internal::CaptureStderr(); }
+    std::string take() { return testing::internal::GetCapturedStderr(); }
+};
+
+}  // namespace ryt

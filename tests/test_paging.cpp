@@ -1,0 +1,298 @@
+// The paging tool box under a list view and under the tag view: when it shows, the
+// order of its keys, and where each key leaves the view.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "ry_ctr.h"
+#include "ry_iconview.h"
+#include "ry_model.h"
+#include "ry_view.h"
+#include "test_support.h"
+
+namespace {
+
+int warnings_seen = 0;
+
+void count_warnings(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) ++warnings_seen;
+    g_log_default_handler(domain, level, message, nullptr);
+}
+
+enum class Kind { list, icons };
+
+// A view of the given kind in its view box, in a window 240 pixels high.
+class Paging : public ::testing::TestWithParam<Kind> {
+  protected:
+    void SetUp() override {
+        warnings_seen = 0;
+        handler_ = g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+                                     count_warnings, nullptr);
+        if (GetParam() == Kind::list) {
+            view_ = ry_create_item_list();
+            model_ = GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(view_)));
+        } else {
+            view_ = ry_icon_view_new();
+            model_ = ry_create_label_model();
+            gtk_icon_view_set_model(GTK_ICON_VIEW(view_), GTK_TREE_MODEL(model_));
+            g_object_unref(model_);
+            gtk_icon_view_set_text_column(GTK_ICON_VIEW(view_), LABEL_NAME);
+            gtk_icon_view_set_row_spacing(GTK_ICON_VIEW(view_), 0);
+            // One item per row, so that rows and items are the same.
+            gtk_icon_view_set_item_width(GTK_ICON_VIEW(view_), 240);
+        }
+        window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        box_ = ry_create_view_box_with_button(view_);
+        gtk_widget_set_size_request(box_, 300, 240);
+        gtk_container_add(GTK_CONTAINER(window_), box_);
+    }
+
+    void TearDown() override {
+        gtk_widget_destroy(window_);
+        ryt::flush_events();
+        g_log_remove_handler("Gtk", handler_);
+    }
+
+    void fill(int rows) {
+        gtk_list_store_clear(model_);
+        for (int i = 0; i < rows; ++i) {
+            GtkTreeIter iter;
+            gtk_list_store_append(model_, &iter);
+            std::string text = "Row " + std::to_string(i);
+            if (GetParam() == Kind::list)
+                gtk_list_store_set(model_, &iter, ITEM_ID, i, ITEM_TITLE, text.c_str(), -1);
+            else
+                gtk_list_store_set(model_, &iter, LABEL_ID, i, LABEL_NAME, text.c_str(), -1);
+        }
+    }
+
+    void show() {
+        gtk_widget_show(box_);
+        gtk_widget_show(window_);
+        settle();
+    }
+
+    // Lets GTK lay out, allocate and draw until nothing is pending.
+    void settle() {
+        ryt::flush_events();
+        g_usleep(20000);
+        ryt::flush_events();
+    }
+
+    GtkWidget* tool_box() const {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(box_));
+        GtkWidget* box = GTK_WIDGET(g_list_nth_data(children, 1));
+        g_list_free(children);
+        return box;
+    }
+
+    GtkWidget* key(const char* stock) const {
+        GtkWidget* found = nullptr;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(tool_box()));
+        for (GList* l = children; l; l = l->next)
+            if (std::string(gtk_button_get_label(GTK_BUTTON(l->data))) == stock) found = GTK_WIDGET(l->data);
+        g_list_free(children);
+        return found;
+    }
+
+    void press(const char* stock) {
+        GtkWidget* button = key(stock);
+        ASSERT_NE(button, nullptr) << stock;
+        gtk_button_clicked(GTK_BUTTON(button));
+        settle();
+    }
+
+    bool tool_box_shown() const { return GTK_WIDGET_VISIBLE(tool_box()); }
+
+    // First and last (partly) visible row; (-1, -1) when none.
+    std::pair<int, int> visible() const {
+        GtkTreePath* start = nullptr;
+        GtkTreePath* end = nullptr;
+        gboolean ok = GetParam() == Kind::list
+                          ? gtk_tree_view_get_visible_range(GTK_TREE_VIEW(view_), &start, &end)
+                          : gtk_icon_view_get_visible_range(GTK_ICON_VIEW(view_), &start, &end);
+        if (!ok) return {-1, -1};
+        std::pair<int, int> range{gtk_tree_path_get_indices(start)[0], gtk_tree_path_get_indices(end)[0]};
+        gtk_tree_path_free(start);
+        gtk_tree_path_free(end);
+        return range;
+    }
+
+    // For the list: the row's top and bottom in the visible area (0 is the top edge).
+    std::pair<int, int> row_edges(int row) const {
+        GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+        GdkRectangle rect;
+        gtk_tree_view_get_background_area(GTK_TREE_VIEW(view_), path, nullptr, &rect);
+        gtk_tree_path_free(path);
+        return {rect.y, rect.y + rect.height};
+    }
+
+    int visible_height() const {
+        GdkRectangle rect;
+        gtk_tree_view_get_visible_rect(GTK_TREE_VIEW(view_), &rect);
+        return rect.height;
+    }
+
+    guint handler_ = 0;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* box_ = nullptr;
+    GtkWidget* view_ = nullptr;
+    GtkListStore* model_ = nullptr;
+};
+
+TEST_P(Paging, HiddenWhileEveryRowFits) {
+    fill(3);
+    show();
+    EXPECT_EQ(visible(), std::make_pair(0, 2));
+    EXPECT_FALSE(tool_box_shown());
+}
+
+TEST_P(Paging, ShownAfterAllocationOnceRowsOverflow) {
+    fill(3);
+    show();
+    ASSERT_FALSE(tool_box_shown());
+    fill(100);
+    settle();
+    EXPECT_TRUE(tool_box_shown());
+    EXPECT_LT(visible().second, 99);
+    for (const char* stock : {GTK_STOCK_GOTO_TOP, GTK_STOCK_GO_UP, GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM})
+        EXPECT_TRUE(GTK_WIDGET_VISIBLE(key(stock))) << stock;
+}
+
+TEST_P(Paging, KeysInOrderWithFreeSpaceBetweenPairs) {
+    fill(100);
+    show();
+    ASSERT_TRUE(tool_box_shown());
+    const GtkAllocation top = key(GTK_STOCK_GOTO_TOP)->allocation;
+    const GtkAllocation up = key(GTK_STOCK_GO_UP)->allocation;
+    const GtkAllocation down = key(GTK_STOCK_GO_DOWN)->allocation;
+    const GtkAllocation bottom = key(GTK_STOCK_GOTO_BOTTOM)->allocation;
+    EXPECT_LE(top.x + top.width, up.x);
+    EXPECT_LT(up.x + up.width, down.x);  // the gap
+    EXPECT_LE(down.x + down.width, bottom.x);
+    EXPECT_EQ(bottom.x + bottom.width, tool_box()->allocation.x + tool_box()->allocation.width);
+    EXPECT_STREQ(gtk_widget_get_name(key(GTK_STOCK_GO_UP)), "small-button-ryx");
+}
+
+// Where a row lies after a press: for the list by its pixels (GTK counts a row that
+// ends exactly at the top edge as visible), for the tag view by its visible range.
+TEST_P(Paging, PageDownPutsLastVisibleRowAtTop) {
+    fill(100);
+    show();
+    for (int page = 0; page < 2; ++page) {
+        const int last = visible().second;
+        press(GTK_STOCK_GO_DOWN);
+        if (GetParam() == Kind::list) {
+            EXPECT_EQ(row_edges(last).first, 0) << "page " << page;
+        } else {
+            EXPECT_EQ(visible().first, last) << "page " << page;
+        }
+    }
+}
+
+TEST_P(Paging, PageUpPutsFirstVisibleRowAtBottom) {
+    fill(100);
+    show();
+    press(GTK_STOCK_GOTO_BOTTOM);
+    press(GTK_STOCK_GO_DOWN);  // already at the end: stays there
+    EXPECT_EQ(visible().second, 99);
+    for (int page = 0; page < 2; ++page) {
+        const int first = visible().first;
+        press(GTK_STOCK_GO_UP);
+        if (GetParam() == Kind::list) {
+            EXPECT_EQ(row_edges(first).second, visible_height()) << "page " << page;
+        } else {
+            EXPECT_EQ(visible().second, first) << "page " << page;
+        }
+    }
+}
+
+TEST_P(Paging, EndKeysReachBothEnds) {
+    fill(100);
+    show();
+    press(GTK_STOCK_GOTO_BOTTOM);
+    EXPECT_EQ(visible().second, 99);
+    EXPECT_GT(visible().first, 0);
+    if (GetParam() == Kind::list) {
+        EXPECT_EQ(row_edges(99).second, visible_height());
+    }
+    press(GTK_STOCK_GOTO_TOP);
+    EXPECT_EQ(visible().first, 0);
+    EXPECT_LT(visible().second, 99);
+    if (GetParam() == Kind::list) {
+        EXPECT_EQ(row_edges(0).first, 0);
+    }
+}
+
+// The rule looks only below the visible part: allocated while the last row shows,
+// the tool box goes, even with rows above.
+TEST_P(Paging, AllocationAtTheEndHidesToolBox) {
+    fill(100);
+    show();
+    ASSERT_TRUE(tool_box_shown());
+    press(GTK_STOCK_GOTO_BOTTOM);
+    EXPECT_TRUE(tool_box_shown());  // scrolling alone does not re-run the rule
+    gtk_widget_queue_resize(view_);
+    settle();
+    EXPECT_FALSE(tool_box_shown());
+    EXPECT_GT(visible().first, 0);
+}
+
+TEST_P(Paging, EmptyListLeavesEverything) {
+    fill(0);
+    show();
+    EXPECT_FALSE(tool_box_shown());
+    gtk_widget_show_all(tool_box());
+    gtk_widget_queue_resize(view_);
+    settle();
+    EXPECT_TRUE(tool_box_shown());
+    for (const char* stock : {GTK_STOCK_GOTO_TOP, GTK_STOCK_GO_UP, GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM})
+        press(stock);
+    EXPECT_TRUE(tool_box_shown());
+    EXPECT_EQ(visible(), std::make_pair(-1, -1));
+    EXPECT_EQ(warnings_seen, 0);
+}
+
+TEST_P(Paging, KeysChangeNeitherSelectionNorCursor) {
+    fill(100);
+    show();
+    GtkTreePath* chosen = gtk_tree_path_new_from_indices(2, -1);
+    if (GetParam() == Kind::list)
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view_)), chosen);
+    else
+        gtk_icon_view_select_path(GTK_ICON_VIEW(view_), chosen);
+    for (const char* stock : {GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM, GTK_STOCK_GO_UP}) press(stock);
+    if (GetParam() == Kind::list) {
+        GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(view_));
+        EXPECT_EQ(gtk_tree_selection_count_selected_rows(selection), 1);
+        EXPECT_TRUE(gtk_tree_selection_path_is_selected(selection, chosen));
+    } else {
+        EXPECT_TRUE(gtk_icon_view_path_is_selected(GTK_ICON_VIEW(view_), chosen));
+    }
+    gtk_tree_path_free(chosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, Paging, ::testing::Values(Kind::list, Kind::icons),
+                         [](const ::testing::TestParamInfo<Kind>& info) {
+                             return info.param == Kind::list ? "List" : "Icons";
+                         });
+
+// Widgets other than the two kinds of view are left alone.
+TEST(PagingOtherWidgets, HandlersIgnoreThem) {
+    GtkWidget* label = gtk_label_new("not a view");
+    g_object_ref_sink(label);
+    GtkWidget* tool_box = gtk_hbox_new(FALSE, 0);
+    g_object_ref_sink(tool_box);
+    GtkAllocation allocation{0, 0, 10, 10};
+    ry_show_toolbox(label, &allocation, tool_box);
+    ry_scroll_to_first(nullptr, label);
+    ry_scroll_up(nullptr, label);
+    ry_scroll_down(nullptr, label);
+    ry_scroll_to_last(nullptr, label);
+    EXPECT_FALSE(GTK_WIDGET_VISIBLE(tool_box));
+    g_object_unref(tool_box);
+    g_object_unref(label);
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// The program's real window over a small generated library, for tests that drive
+// the keys, the tag view, the collection list and the item list.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gtk_include.h"
+#include "libgen.h"
+#include "main.h"
+#include "ry_model.h"
+#include "ry_que.h"
+#include "ry_sql.h"
+#include "test_support.h"
+
+namespace ryt {
+
+// Makes the toplevel believe it has the keyboard focus, as under a window manager,
+// so that a view given the focus gets GTK_HAS_FOCUS.
+inline void focus_toplevel(GtkWidget* window) {
+    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
+    event->focus_change.window = GDK_WINDOW(g_object_ref(window->window));
+    event->focus_change.send_event = TRUE;
+    event->focus_change.in = TRUE;
+    gtk_widget_send_focus_change(window, event);
+    gdk_event_free(event);
+}
+
+// The child attached at (left, top) of a table; nullptr when the cell is empty.
+inline GtkWidget* table_cell(GtkWidget* table, guint left, guint top) {
+    GtkWidget* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(table));
+    for (GList* l = children; l; l = l->next) {
+        guint l_attach = 0, t_attach = 0;
+        gtk_container_child_get(GTK_CONTAINER(table), GTK_WIDGET(l->data), "left-attach", &l_attach,
+                                "top-attach", &t_attach, nullptr);
+        if (l_attach == left && t_attach == top) found = GTK_WIDGET(l->data);
+    }
+    g_list_free(children);
+    return found;
+}
+
+inline GtkWidget* nth_child(GtkWidget* container, guint n) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(container));
+    GtkWidget* child = GTK_WIDGET(g_list_nth_data(children, n));
+    g_list_free(children);
+    return child;
+}
+
+inline bool is_pressed(GtkWidget* button) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)); }
+
+// The item ids of the item model, separator rows included (as -1).
+inline std::vector<int> model_ids(GtkTreeModel* model, int column) {
+    std::vector<int> ids;
+    GtkTreeIter iter;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+         ok = gtk_tree_model_iter_next(model, &iter)) {
+        gint id = 0;
+        gtk_tree_model_get(model, &iter, column, &id, -1);
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+// Builds the window exactly as the program does, over a library written by fill.
+class WindowFixture : public ::testing::Test {
+  protected:
+    void build(const std::function<void(libgen::LibraryBuilder&)>& fill) {
+        sql_que = {-1, "*", "*", "*", {0, 0, 0}, -1};
+        {
+            libgen::ClassicLibraryBuilder lib(dir_.path());
+            fill(lib);
+            lib.finish();
+        }
+        const std::string path = dir_.path() + "/zotero.sqlite";
+        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        ASSERT_TRUE(ry_sql_try_prepare(db_, statements_));
+        window_ = create_main_window();
+        main_box_ = build_window_contents(window_, db_, statements_, &history_,
+                                          const_cast<gchar*>(dir_.path().c_str()), &rgroup_, &search_data_,
+                                          &collection_list_);
+        gtk_widget_show(main_box_);
+        gtk_widget_show(window_);
+        gtk_widget_grab_focus(collection_list_);
+        focus_toplevel(window_);
+        flush_events();
+    }
+
+    void TearDown() override {
+        if (window_) gtk_widget_destroy(window_);
+        flush_events();
+        for (GtkWidget* anchor : {rgroup_.tbutton, rgroup_.cbutton, rgroup_.mbutton})
+            if (anchor) g_object_unref(anchor);
+        for (auto* s : statements_) sqlite3_finalize(s);
+        if (db_) sqlite3_close(db_);
+        g_queue_clear(&history_);
+    }
+
+    // GtkBox lists the children packed at the start first, then those packed at the
+    // end from the outermost in: attachment list, item box, separator, browse row,
+    // separator, search box.
+    GtkWidget* item_box() const { return nth_child(main_box_, 1); }
+    GtkWidget* browse_row() const { return nth_child(main_box_, 3); }
+    // The search box: a grid of letter keys, a separator, a grid of month keys.
+    GtkWidget* search_box() const { return nth_child(main_box_, 5); }
+    GtkWidget* letter_grid() const { return nth_child(search_box(), 0); }
+    GtkWidget* month_grid() const { return nth_child(search_box(), 2); }
+    GtkWidget* title_key(int i) const { return table_cell(letter_grid(), i + 3, 0); }
+    GtkWidget* creator_key(int i) const { return table_cell(letter_grid(), i + 3, 1); }
+    GtkWidget* month_key(int i) const { return table_cell(month_grid(), i + 3, 0); }
+
+    GtkWidget* tag_view() const { return rgroup_.tag_view; }
+    GtkTreeModel* item_model() const { return gtk_tree_view_get_model(search_data_.item_list); }
+
+    void click(GtkWidget* button) {
+        gtk_button_clicked(GTK_BUTTON(button));
+        flush_events();
+    }
+
+    // Selects the tag row whose id is tag_id, with the tag view focused or not.
+    void select_tag(int tag_id, bool focused) {
+        take_focus(focused ? tag_view() : GTK_WIDGET(search_data_.item_list));
+        GtkTreeModel* model = gtk_icon_view_get_model(GTK_ICON_VIEW(tag_view()));
+        ASSERT_NE(model, nullptr);
+        GtkTreePath* path = find_row(model, tag_id);
+        ASSERT_NE(path, nullptr) << "no tag " << tag_id;
+        gtk_icon_view_select_path(GTK_ICON_VIEW(tag_view()), path);
+        gtk_tree_path_free(path);
+        flush_events();
+    }
+
+    void select_collection(int collection_id, bool focused) {
+        take_focus(focused ? collection_list_ : GTK_WIDGET(search_data_.item_list));
+        GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list_));
+        GtkTreePath* path = find_row(model, collection_id);
+        ASSERT_NE(path, nullptr) << "no collection " << collection_id;
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(collection_list_)), path);
+        gtk_tree_path_free(path);
+        flush_events();
+    }
+
+    // Other test programs' windows on the same display take the X focus now and
+    // then: handle what is pending, then claim the focus with no event in between
+    // before the selection that follows.
+    void take_focus(GtkWidget* widget) {
+        flush_events();
+        focus_toplevel(window_);
+        gtk_widget_grab_focus(widget);
+    }
+
+    static GtkTreePath* find_row(GtkTreeModel* model, int id) {
+        GtkTreeIter iter;
+        for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+             ok = gtk_tree_model_iter_next(model, &iter)) {
+            gint row_id = 0;
+            gtk_tree_model_get(model, &iter, LABEL_ID, &row_id, -1);
+            if (row_id == id) return gtk_tree_model_get_path(model, &iter);
+        }
+        return nullptr;
+    }
+
+    TempDir dir_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statements_[ZLAST] = {};
+    GQueue history_ = G_QUEUE_INIT;
+    ry_radio_group rgroup_{};
+    ry_search_data search_data_{};
+    GtkWidget* window_ = nullptr;
+    GtkWidget* main_box_ = nullptr;
+    GtkWidget* collection_list_ = nullptr;
+};
+
+}  // namespace ryt
