@@ -5,18 +5,8 @@
 # Without a display it runs on a virtual one and saves a screenshot instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh mupdf
-
 build=build-demo
-cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" >/dev/null
-cmake --build "$build" -j"$(nproc)"
-
 demo="$PWD/$build/demo"
-rm -rf "$demo"
-"$build/tools/ryx-libgen" --demo "$demo/library"
-tools/demo-registry.sh "$demo"
-export GCONF_DEFAULT_SOURCE_PATH="$demo/gconf.path"
-export NO_AT_BRIDGE=1
 
 # Runs inside the private session: the daemon first, then the program.
 session() {
@@ -25,26 +15,45 @@ session() {
   local stub=$!
   for _ in $(seq 100); do grep -q ready "$stub_out" 2>/dev/null && break; sleep 0.1; done
   if [ -n "${RYX_DEMO_SCREENSHOT:-}" ]; then
+    # A window manager maximizes the window, as the device's does.
+    matchbox-window-manager -use_titlebar no &
+    local wm=$!
+    sleep 1
     "$build/src/ryx" "$demo/library/zotero.sqlite" &
     local ryx=$!
     sleep 4
     import -window root "$RYX_DEMO_SCREENSHOT"
     kill -TERM "$ryx"
     wait "$ryx" || true
+    kill -TERM "$wm"
   else
     "$build/src/ryx" "$demo/library/zotero.sqlite" || true
   fi
   kill -TERM "$stub"
   wait "$stub" || true
 }
-export -f session
-export build demo
+if [ "${1:-}" = "--session" ]; then
+  session
+  exit 0
+fi
+
+tools/install-deps.sh mupdf matchbox-window-manager
+
+cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+rm -rf "$demo"
+"$build/tools/ryx-libgen" --demo "$demo/library"
+tools/demo-registry.sh "$demo"
+export GCONF_DEFAULT_SOURCE_PATH="$demo/gconf.path"
+export NO_AT_BRIDGE=1
+
 
 if [ -n "${DISPLAY:-}" ]; then
-  dbus-run-session -- bash -c session
+  dbus-run-session -- "$0" --session
 else
   echo "No display: running on a virtual one and saving a screenshot."
   export RYX_DEMO_SCREENSHOT="$demo/screenshot.png"
-  xvfb-run -a -s "-screen 0 1024x1280x24" dbus-run-session -- bash -c session
+  xvfb-run -a -s "-screen 0 1024x1280x24" dbus-run-session -- "$0" --session
   echo "Screenshot: $RYX_DEMO_SCREENSHOT"
 fi
