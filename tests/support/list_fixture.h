@@ -95,13 +95,22 @@ inline void PrintTo(const AttachmentRow& r, std::ostream* os) {
     *os << "{" << r.source << ", \"" << r.mime << "\", \"" << r.path << "\", \"" << r.key << "\"}";
 }
 
-// Shows a toplevel and gives it the input focus (there is no window manager under
-// the virtual X server to do it), so that its widgets can hold the keyboard focus.
+// Shows a toplevel and makes it the active window, so that its widgets can hold
+// the keyboard focus. Tests share one X server and run in parallel: the window
+// stays out of everybody's way (off the screen, where no pointer goes), and its
+// activation is told to GTK directly instead of moving the server's input focus.
 inline bool present_with_focus(GtkWidget* window) {
+    gtk_window_move(GTK_WINDOW(window), 5000, 5000);
     gtk_widget_show_all(window);
     if (!iterate_until([&] { return gtk_widget_get_mapped(window); })) return false;
-    gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
-    return iterate_until([&] { return gtk_window_is_active(GTK_WINDOW(window)) != FALSE; });
+    GdkEvent* focus = gdk_event_new(GDK_FOCUS_CHANGE);
+    focus->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    focus->focus_change.send_event = TRUE;
+    focus->focus_change.in = TRUE;
+    gtk_widget_event(window, focus);
+    gdk_event_free(focus);
+    flush_events();
+    return gtk_window_is_active(GTK_WINDOW(window)) != FALSE;
 }
 
 // The separator row that ends every item list; its creator columns are never set.

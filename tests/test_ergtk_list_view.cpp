@@ -1,0 +1,200 @@
+// The pen list view: taps through the X server, keys, and the two focus flags.
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ergtklistview.h"
+#include "list_fixture.h"
+#include "ry_raii.h"
+
+namespace {
+
+struct Events {
+    std::vector<int> activated;         // row index of every "row-activated"
+    std::vector<bool> focus_on_change;  // the view's focus at every selection change
+};
+
+void on_row_activated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer data) {
+    static_cast<Events*>(data)->activated.push_back(gtk_tree_path_get_indices(path)[0]);
+}
+
+class PenListView : public testing::Test {
+  protected:
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWidget* button = gtk_button_new_with_label("elsewhere");
+    GtkWidget* view = nullptr;
+    Events events;
+
+    void SetUp() override {
+        ry::gobject_ptr<GtkListStore> store(gtk_list_store_new(1, G_TYPE_STRING));
+        for (const char* row : {"first", "second", "third", "fourth"})
+            gtk_list_store_insert_with_values(store.get(), nullptr, -1, 0, row, -1);
+        view = ergtk_list_view_new_with_model(GTK_TREE_MODEL(store.get()));
+        GtkTreeViewColumn* column =
+            gtk_tree_view_column_new_with_attributes("Row", gtk_cell_renderer_text_new(), "text", 0, NULL);
+        EXPECT_EQ(ergtk_list_view_append_column(ERGTK_LIST_VIEW(view), column), 1);
+        g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), &events);
+        g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed",
+                         G_CALLBACK(+[](GtkTreeSelection* selection, gpointer data) {
+                             GtkWidget* v = GTK_WIDGET(gtk_tree_selection_get_tree_view(selection));
+                             static_cast<Events*>(data)->focus_on_change.push_back(gtk_widget_has_focus(v));
+                         }),
+                         &events);
+        GtkWidget* box = gtk_vbox_new(FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(box), view, TRUE, TRUE, 0);
+        gtk_container_add(GTK_CONTAINER(window), box);
+        gtk_window_set_default_size(GTK_WINDOW(window), 300, 300);
+        ASSERT_TRUE(ryt::present_with_focus(window));
+        gtk_widget_grab_focus(button);
+        ryt::flush_events();
+    }
+    void TearDown() override { gtk_widget_destroy(window); }
+
+    // The centre of row n in the view's bin window.
+    GdkRectangle row_area(int n) {
+        GdkRectangle rect;
+        GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
+        gtk_tree_view_get_cell_area(GTK_TREE_VIEW(view), path, nullptr, &rect);
+        gtk_tree_path_free(path);
+        return rect;
+    }
+
+    // Button 1 events as the X server delivers them to the list, sent through
+    // GTK's own dispatch (no pointer of the shared X server is moved).
+    void pen(int row, GdkEventType type) {
+        GdkRectangle r = row_area(row);
+        GdkEvent* event = gdk_event_new(type);
+        event->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(GTK_TREE_VIEW(view))));
+        event->button.time = ++clock;
+        event->button.x = r.x + 10;
+        event->button.y = r.y + r.height / 2;
+        event->button.button = 1;
+        event->button.device = gdk_device_get_core_pointer();
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+        ryt::flush_events();
+    }
+    void tap(int row) {
+        pen(row, GDK_BUTTON_PRESS);
+        pen(row, GDK_BUTTON_RELEASE);
+    }
+    // A second tap soon after the first: X reports the press twice, once as a
+    // plain press and once as a double press.
+    void double_tap(int row) {
+        tap(row);
+        pen(row, GDK_BUTTON_PRESS);
+        pen(row, GDK_2BUTTON_PRESS);
+        pen(row, GDK_BUTTON_RELEASE);
+    }
+    guint32 clock = 1000;
+
+    int selected_row() {
+        GtkTreeModel* model = nullptr;
+        GtkTreeIter iter;
+        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), &model, &iter))
+            return -1;
+        GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
+        int row = gtk_tree_path_get_indices(path)[0];
+        gtk_tree_path_free(path);
+        return row;
+    }
+
+    void key(guint keyval) {
+        for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+            GdkEvent* event = gdk_event_new(type);
+            event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+            event->key.time = ++clock;
+            event->key.keyval = keyval;
+            GdkKeymapKey* keys = nullptr;
+            gint n = 0;
+            if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &n) && n > 0)
+                event->key.hardware_keycode = guint16(keys[0].keycode);
+            g_free(keys);
+            gtk_main_do_event(event);
+            gdk_event_free(event);
+        }
+        ryt::flush_events();
+    }
+};
+
+TEST_F(PenListView, OneTapSelectsAndActivatesTheRow) {
+    tap(2);
+    ASSERT_TRUE(ryt::iterate_until([&] { return !events.activated.empty(); }));
+    EXPECT_EQ(events.activated, std::vector<int>{2});
+    EXPECT_EQ(selected_row(), 2);
+}
+
+TEST_F(PenListView, PenLiftedOverAnotherRowSelectsButDoesNotActivate) {
+    pen(1, GDK_BUTTON_PRESS);
+    pen(3, GDK_BUTTON_RELEASE);
+    EXPECT_EQ(selected_row(), 1);
+    EXPECT_TRUE(events.activated.empty());
+    tap(3);  // and the next tap is not confused by the stray one
+    EXPECT_EQ(events.activated, std::vector<int>{3});
+}
+
+TEST_F(PenListView, DoubleTapIsTwoTapsNotThree) {
+    double_tap(0);
+    EXPECT_EQ(events.activated, (std::vector<int>{0, 0}));
+}
+
+TEST_F(PenListView, EnterAndSpaceActivateTheCursorRow) {
+    tap(1);
+    events.activated.clear();
+    ASSERT_TRUE(gtk_widget_has_focus(view));
+    key(GDK_Down);
+    key(GDK_Return);
+    EXPECT_EQ(events.activated, std::vector<int>{2});
+    key(GDK_space);
+    EXPECT_EQ(events.activated, (std::vector<int>{2, 2}));
+}
+
+TEST_F(PenListView, FocusInTakesTheFocusBeforeTheTappedRowIsSelected) {
+    ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, TRUE);
+    tap(3);
+    EXPECT_TRUE(gtk_widget_has_focus(view));
+    // One selection change, made while the view already had the focus: the
+    // tapped row, not a first row chosen on the way.
+    EXPECT_EQ(events.focus_on_change, std::vector<bool>{true});
+    EXPECT_EQ(selected_row(), 3);
+}
+
+TEST_F(PenListView, WithoutFocusInATapLeavesTheFocusWhereItWas) {
+    ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), FALSE, TRUE);
+    tap(1);
+    EXPECT_TRUE(gtk_widget_has_focus(button));
+    EXPECT_EQ(selected_row(), 1);
+    EXPECT_EQ(events.activated, std::vector<int>{1});
+}
+
+TEST_F(PenListView, FocusOutDecidesWhetherTheSelectionStays) {
+    ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, TRUE);
+    tap(2);
+    gtk_widget_grab_focus(button);
+    ryt::flush_events();
+    EXPECT_EQ(selected_row(), 2);
+
+    ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, FALSE);
+    tap(1);
+    ASSERT_EQ(selected_row(), 1);
+    gtk_widget_grab_focus(button);
+    ryt::flush_events();
+    EXPECT_EQ(selected_row(), -1);
+}
+
+TEST(PenListViewType, IsATreeViewThatTakesItsOwnModelReference) {
+    ry::gobject_ptr<GtkListStore> store(gtk_list_store_new(1, G_TYPE_STRING));
+    GtkWidget* view = ergtk_list_view_new_with_model(GTK_TREE_MODEL(store.get()));
+    g_object_ref_sink(view);
+    EXPECT_TRUE(g_type_is_a(ergtk_list_view_get_type(), GTK_TYPE_TREE_VIEW));
+    EXPECT_STREQ(g_type_name(ergtk_list_view_get_type()), "erGtkListView");
+    EXPECT_EQ(G_OBJECT(store.get())->ref_count, 2u);
+    gtk_widget_destroy(view);
+    g_object_unref(view);
+    EXPECT_EQ(G_OBJECT(store.get())->ref_count, 1u);
+}
+
+}  // namespace
