@@ -293,9 +293,6 @@ std::vector<std::string> modern_view_statements(sqlite3* db) {
         "CREATE TEMP VIEW itemTags AS SELECT itemID, tagID FROM main.itemTags",
         "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, contentType AS "
         "mimeType, path FROM main.itemAttachments",
-        // Without the member's orderIndex, which the creator-letter statements would
-        // otherwise join with the creator's own orderIndex.
-        "CREATE TEMP VIEW collectionItems AS SELECT collectionID, itemID FROM main.collectionItems",
         "CREATE TEMP VIEW collections AS SELECT c.collectionID AS collectionID, c.collectionName AS "
         "collectionName FROM main.collections c" +
             live_collections,

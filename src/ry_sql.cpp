@@ -49,10 +49,12 @@ const char* const ry_statement_texts[ZLAST] = {
     "OR idv.value GLOB 'On a '||?2 OR idv.value GLOB 'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value "
     "GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND id.fieldID=110 ORDER BY "
     "idv.value,id.itemID,cd.lastname",
-    // ZC_TICR
+    // ZC_TICR. This and ZC_CRTI join the collection on the item alone: a natural join
+    // would also match itemCreators.orderIndex with collectionItems.orderIndex and drop
+    // creators and whole items.
     "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id NATURAL JOIN collectionitems "
-    "ci WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
+    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
+    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
     "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
     "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
     "id.fieldID=110 ORDER BY idv.value,id.itemID,cd.lastname",
@@ -65,8 +67,8 @@ const char* const ry_statement_texts[ZLAST] = {
     "cd.lastname,idv.value,id.itemID",
     // ZC_CRTI
     "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id NATURAL JOIN collectionitems "
-    "ci WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
+    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
+    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
     "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
     "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
     "id.fieldID=110 ORDER BY cd.lastname,idv.value,id.itemID",

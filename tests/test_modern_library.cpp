@@ -487,7 +487,7 @@ TEST(LockedLibrary, ModernLibraryIsReadFromASnapshotThatIsRemovedAfterwards) {
         snapshot = ry_snapshot_dir();
         EXPECT_FALSE(snapshot.empty());
         EXPECT_EQ(titles_like(lib, "[nN]*").size(), 1u);
-        EXPECT_EQ(count(lib.db(), "SELECT count(*) FROM temp.sqlite_master WHERE type='view'"), 9);
+        EXPECT_EQ(count(lib.db(), "SELECT count(*) FROM temp.sqlite_master WHERE type='view'"), 8);
     }
     EXPECT_FALSE(ryt::file_exists(snapshot));
 }
