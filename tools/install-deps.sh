@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config
   libgtk2.0-dev libgconf2-dev gconf2 libsqlite3-dev
   libgtest-dev googletest
-  xvfb xauth dbus dbus-x11 imagemagick x11-utils
+  xvfb xauth dbus dbus-x11 imagemagick x11-utils locales libx11-dev
   "$@"
 )
 missing=()
