@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include <glib.h>
+
 #include "libgen.h"
 #include "libgen_modern.h"
 
@@ -86,6 +88,12 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
+    // Linked attachments are stored with absolute paths, so the library's own
+    // directory must be one.
+    gchar* absolute = g_canonicalize_filename(dir, nullptr);
+    std::string library_dir = absolute;
+    g_free(absolute);
+    dir = library_dir.c_str();
     try {
         std::unique_ptr<libgen::LibraryBuilder> owned;
         if (modern)
