@@ -65,9 +65,9 @@ GtkWidget* create_tag_column(GtkWidget* tag_view) {
 
 // Fills the window: views, first listing, handlers, boxes. Returns the main box,
 // already added to the window but not shown.
-GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** statements,
-                                 GQueue* history, gchar* zotero_dir, ry_radio_group* rgroup,
-                                 ry_search_data* search_data, GtkWidget** collection_list) {
+GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** statements, GQueue* history,
+                                 gchar* zotero_dir, ry_radio_group* rgroup, ry_search_data* search_data,
+                                 GtkWidget** collection_list) {
     ry_initialize_radio_group(rgroup);
     *collection_list = ry_initialize_collection_list(db);
     GtkWidget* tag_view = ry_initialize_tag_view(db, rgroup);
@@ -84,15 +84,12 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
                      G_CALLBACK(ry_set_collection_que_by_selection), nullptr);
     g_signal_connect(*collection_list, "row-activated", G_CALLBACK(ry_list_items_by_row_activation),
                      search_data);
-    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection),
-                     rgroup);
-    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection),
-                     search_data);
+    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection), rgroup);
+    g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
     // The item is remembered before the file is opened, so also when opening fails.
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated),
-                     zotero_dir);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
 
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
     pack_and_show(main_box, ry_create_search_box(search_data, rgroup), true, FALSE, TRUE, 0);
@@ -102,8 +99,7 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     pack_and_show(main_box, gtk_hseparator_new(), false, FALSE, TRUE, 2);
 
     GtkWidget* browse_row = gtk_hbox_new(FALSE, 0);
-    pack_and_show(browse_row, ry_create_view_box_with_button(*collection_list), false, FALSE, TRUE,
-                  2);
+    pack_and_show(browse_row, ry_create_view_box_with_button(*collection_list), false, FALSE, TRUE, 2);
     pack_and_show(browse_row, gtk_vseparator_new(), false, FALSE, TRUE, 2);
     pack_and_show(browse_row, create_tag_column(tag_view), false, TRUE, TRUE, 2);
     pack_and_show(main_box, browse_row, true, FALSE, FALSE, 0);
@@ -159,10 +155,13 @@ int ry_main(int argc, char** argv) {
 
     // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
     // wake-up happens inside the signal handler itself.
-    g_unix_signal_add(SIGTERM, +[](gpointer) -> gboolean {
-        on_sigterm(SIGTERM);
-        return G_SOURCE_CONTINUE;
-    }, nullptr);
+    g_unix_signal_add(
+        SIGTERM,
+        +[](gpointer) -> gboolean {
+            on_sigterm(SIGTERM);
+            return G_SOURCE_CONTINUE;
+        },
+        nullptr);
 
     gtk_init(&argc, &argv);
     if (argc < 2) {
@@ -175,8 +174,13 @@ int ry_main(int argc, char** argv) {
     GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
 
     sqlite3* db = nullptr;
-    if (ry_open_library(argv[1], &db) != SQLITE_OK) {
-        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
+    int open_rc = ry_open_library(argv[1], &db);
+    if (open_rc != SQLITE_OK) {
+        // No consistent snapshot of a library that its owner holds locked.
+        if (open_rc == SQLITE_BUSY)
+            fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
+        else
+            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
         sqlite3_close(db);
         ry_close_library();
         g_key_file_free(histfile);
@@ -200,9 +204,8 @@ int ry_main(int argc, char** argv) {
     ry_radio_group rgroup{};
     ry_search_data search_data{};
     GtkWidget* collection_list = nullptr;
-    GtkWidget* main_box = build_window_contents(window, db, ry_main_statements, &history,
-                                                zotero_dir.get(), &rgroup, &search_data,
-                                                &collection_list);
+    GtkWidget* main_box = build_window_contents(window, db, ry_main_statements, &history, zotero_dir.get(),
+                                                &rgroup, &search_data, &collection_list);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);

@@ -56,13 +56,13 @@ using key_file_ptr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 // Leaves a reused statement reset on every way out of a scope, so that it can be
 // rebound at once by the next listing.
 class StmtResetGuard {
-public:
+  public:
     explicit StmtResetGuard(sqlite3_stmt* s) : stmt_(s) {}
     ~StmtResetGuard() { sqlite3_reset(stmt_); }
     StmtResetGuard(const StmtResetGuard&) = delete;
     StmtResetGuard& operator=(const StmtResetGuard&) = delete;
 
-private:
+  private:
     sqlite3_stmt* stmt_;
 };
 

@@ -55,15 +55,14 @@ void ry_append_items_foreach(gpointer id, gpointer data);
 void ry_list_recent_items(gpointer data);
 
 void ry_list_items_by_button(GtkWidget* widget, gpointer data);
-void ry_list_items_by_row_activation(GtkTreeView* tree_view, GtkTreePath* path,
-                                     GtkTreeViewColumn* column, gpointer data);
+void ry_list_items_by_row_activation(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
+                                     gpointer data);
 void ry_list_items_by_icon_activation(GtkIconView* iconview, GtkTreePath* path, gpointer data);
 void ry_list_items_by_selection(GtkTreeSelection* selection, gpointer data);
 void ry_list_items_by_icon_selection(GtkIconView* iconview, gpointer data);
 void ry_list_recent_items_by_button(GtkWidget* widget, gpointer data);
 
-void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
-                         gpointer data);
+void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column, gpointer data);
 void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model);
 void ry_initialize_labels(sqlite3* db, int i, GtkTreeModel* model);
 void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model);

@@ -10,7 +10,7 @@ namespace ryt {
 
 // A private directory removed with its contents when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -36,7 +36,7 @@ struct RunResult {
 
 // A running program with its output captured to files.
 class Child {
-public:
+  public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env = {});
     ~Child();
     Child(const Child&) = delete;
@@ -47,7 +47,7 @@ public:
     RunResult wait(int timeout_ms = 20000);
     bool running();
 
-private:
+  private:
     GPid pid_ = 0;
     bool reaped_ = false;
     int status_ = 0;

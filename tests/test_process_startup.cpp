@@ -1,0 +1,134 @@
+// The real program's start-up failures and its three ways to end.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "libgen.h"
+#include "test_support.h"
+#include "x11_support.h"
+
+namespace {
+
+struct FileState {
+    std::string bytes;
+    struct timespec mtime {};
+};
+
+FileState state_of(const std::string& path) {
+    FileState s;
+    s.bytes = ryt::read_file(path);
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) s.mtime = st.st_mtim;
+    return s;
+}
+
+void expect_unchanged(const FileState& before, const std::string& path) {
+    FileState after = state_of(path);
+    EXPECT_TRUE(after.bytes == before.bytes) << path << " changed";
+    EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec);
+    EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
+}
+
+class StartupTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        libgen::ClassicLibraryBuilder lib(dir.path());
+        int item = lib.add_item({.title = "The Art of Listing", .creators = {{"Ann", "Lee"}}});
+        lib.add_attachment(
+            {.parent = item, .mime_type = "application/pdf", .file = "art.pdf", .contents = "%PDF-1.4"});
+        lib.add_tag("paper");
+        lib.finish();
+        library = lib.database_path();
+    }
+    ryt::TempDir dir;
+    std::string library;
+};
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
+        while (const char* n = g_dir_read_name(d)) names.push_back(n);
+        g_dir_close(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(StartupFailure, NoArgumentPrintsUsage) {
+    auto r = ryt::run({RYX_BINARY});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, std::string("Usage: ") + RYX_BINARY + " DATABASENAME metadbflag \n");
+}
+
+TEST(StartupFailure, MissingFileIsNotCreated) {
+    ryt::TempDir dir;
+    std::string missing = dir.file("none.sqlite");
+    auto r = ryt::run({RYX_BINARY, missing});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "Can't open database: unable to open database file\n");
+    EXPECT_FALSE(ryt::file_exists(missing));
+    EXPECT_TRUE(files_in(dir.path()).empty());
+}
+
+TEST(StartupFailure, NotADatabase) {
+    ryt::TempDir dir;
+    std::string path = dir.file("notes.txt");
+    ryt::write_file(path, "These are not the tables you are looking for.\n");
+    FileState before = state_of(path);
+    auto r = ryt::run({RYX_BINARY, path});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "SQL Error: file is not a database\n");
+    expect_unchanged(before, path);
+}
+
+TEST(StartupFailure, DatabaseOfAnotherSchema) {
+    ryt::TempDir dir;
+    std::string path = dir.file("other.sqlite");
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE items(itemID INTEGER PRIMARY KEY, name TEXT)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    FileState before = state_of(path);
+    auto r = ryt::run({RYX_BINARY, path});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err.rfind("SQL Error: no such table: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    expect_unchanged(before, path);
+}
+
+TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
+    sqlite3* db = nullptr;
+    sqlite3_open(library.c_str(), &db);
+    sqlite3_exec(db, "DROP TABLE itemTags", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    auto r = ryt::run({RYX_BINARY, library});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "SQL Error: no such table: itemTags\n");
+}
+
+TEST_F(StartupTest, SigtermEndsCleanlyAndLeavesTheLibraryAlone) {
+    FileState before = state_of(library);
+    auto files_before = files_in(dir.path());
+    ryt::Child child({RYX_BINARY, library, "0"});
+    ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
+    child.signal(SIGTERM);
+    auto r = child.wait();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    expect_unchanged(before, library);
+    EXPECT_EQ(files_in(dir.path()), files_before);
+}
+
+TEST_F(StartupTest, CloseRequestEndsCleanly) {
+    FileState before = state_of(library);
+    ryt::Child child({RYX_BINARY, library});
+    unsigned long window = ryt::wait_for_window_of(child.pid());
+    ASSERT_NE(window, 0u);
+    ryt::send_close_request(window);
+    auto r = child.wait();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    expect_unchanged(before, library);
+}

@@ -1,0 +1,175 @@
+// Writes Zotero libraries for tests, demos and benchmarks: a builder that adds exactly
+// the rows a caller asks for and hands back their ids, plus the demo and synthetic libraries.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace libgen {
+
+// Field numbers of the reference manager.
+namespace field {
+constexpr int url = 1;
+constexpr int date = 14;
+constexpr int title = 110;
+constexpr int caseName = 111;
+constexpr int nameOfAct = 112;
+constexpr int subject = 113;
+}  // namespace field
+
+// Item type numbers of the reference manager.
+namespace item_type {
+constexpr int note = 1;
+constexpr int book = 2;
+constexpr int bookSection = 3;
+constexpr int journalArticle = 4;
+constexpr int webpage = 13;
+constexpr int attachment = 14;
+constexpr int legal_case = 17;  // "case"
+constexpr int conferencePaper = 33;
+constexpr int document = 34;
+}  // namespace item_type
+
+enum class LinkMode { imported_file = 0, imported_url = 1, linked_file = 2, linked_url = 3 };
+
+enum TagType { tag_manual = 0, tag_automatic = 1 };
+
+struct Creator {
+    std::string first{};
+    std::string last{};
+    int field_mode = 0;    // 1: a single-field name (an institution), kept in last
+    int creator_type = 1;  // 1 author
+};
+// An institution as the reference manager keeps it: one field, empty first name.
+inline Creator institution(const std::string& name) { return {"", name, 1}; }
+
+// Every member has a default, so a caller names only what it needs:
+// add_item({.type = item_type::book, .title = "Atlas", .creators = {{"Ann", "Lee"}}}).
+struct Item {
+    int type = item_type::book;
+    std::optional<std::string> title{};  // no value: the item gets no title field at all
+    std::vector<Creator> creators{};     // in order
+    std::string date_added{};            // "YYYY-MM-DD HH:MM:SS" UTC; empty: the builder's clock
+};
+
+struct Attachment {
+    int parent = 0;  // 0: a standalone attachment
+    LinkMode link_mode = LinkMode::imported_file;
+    std::optional<std::string> mime_type{};
+    // Stored (imported) kinds: the file name under storage/<key>/; linked file: the
+    // absolute path; linked URL: unused. Empty for a stored kind: no path at all.
+    std::string file{};
+    std::string contents{};  // written to the stored file (or to the linked path, when given)
+    std::string title{};     // the attachment item's own title field; empty: none
+    std::string url{};       // for imported and linked URLs
+    std::string date_added{};
+};
+
+struct AddedAttachment {
+    int item_id = 0;
+    std::string key;
+    std::optional<std::string> path;  // the path column as written
+    std::string file_on_disk;         // where the contents went; empty when none was written
+};
+
+// Time stamps as the reference manager writes them: "YYYY-MM-DD HH:MM:SS", UTC.
+std::string utc_timestamp(std::time_t t);
+
+// The calls every library writer offers. Demo and synthetic libraries are written
+// through this interface, so a writer for a later schema only has to implement it.
+class LibraryBuilder {
+  public:
+    virtual ~LibraryBuilder() = default;
+    // Returns the new itemID.
+    virtual int add_item(const Item& item) = 0;
+    // Sets (or replaces) one field of an item; an integer-looking text is stored as an integer.
+    virtual void set_field(int item_id, int field_id, const std::string& value) = 0;
+    // A child note (parent 0: standalone); returns the note's itemID.
+    virtual int add_note(int parent, const std::string& html, const std::string& date_added = "") = 0;
+    // Stored kinds write their file to storage/<key>/<file>.
+    virtual AddedAttachment add_attachment(const Attachment& attachment) = 0;
+    // parent 0: a top-level collection.
+    virtual int add_collection(const std::string& name, int parent = 0) = 0;
+    virtual void add_to_collection(int collection_id, int item_id) = 0;
+    // Returns the tagID; a name already present with that type (ignoring case) gives the same id.
+    virtual int add_tag(const std::string& name, int type = tag_manual) = 0;
+    virtual void tag_item(int item_id, int tag_id) = 0;
+    virtual void trash(int item_id) = 0;
+    virtual const std::string& key_of(int item_id) const = 0;
+    // Commits and closes the database; further calls are errors. Idempotent.
+    virtual void finish() = 0;
+    virtual const std::string& directory() const = 0;
+    std::string database_path() const { return directory() + "/zotero.sqlite"; }
+    std::string storage_path(const std::string& key) const { return directory() + "/storage/" + key; }
+};
+
+// Creates the tables, indexes and type/field rows of the classic (2.x, userdata 76)
+// schema in an empty database.
+void create_classic_schema(sqlite3* db);
+
+// Writes a classic library into dir/zotero.sqlite (replacing an existing file) and
+// dir/storage/. All rows go in one transaction, committed by finish() (or by the
+// destructor, which swallows errors). Failures throw std::runtime_error.
+class ClassicLibraryBuilder final : public LibraryBuilder {
+  public:
+    // now: the clock for rows given no date; seed: for the keys.
+    explicit ClassicLibraryBuilder(const std::string& dir, std::uint32_t seed = 1,
+                                   std::time_t now = std::time(nullptr));
+    ~ClassicLibraryBuilder() override;
+    ClassicLibraryBuilder(const ClassicLibraryBuilder&) = delete;
+    ClassicLibraryBuilder& operator=(const ClassicLibraryBuilder&) = delete;
+
+    int add_item(const Item& item) override;
+    void set_field(int item_id, int field_id, const std::string& value) override;
+    int add_note(int parent, const std::string& html, const std::string& date_added = "") override;
+    AddedAttachment add_attachment(const Attachment& attachment) override;
+    int add_collection(const std::string& name, int parent = 0) override;
+    void add_to_collection(int collection_id, int item_id) override;
+    int add_tag(const std::string& name, int type = tag_manual) override;
+    void tag_item(int item_id, int tag_id) override;
+    void trash(int item_id) override;
+    const std::string& key_of(int item_id) const override;
+    void finish() override;
+    const std::string& directory() const override { return dir_; }
+
+  private:
+    struct StmtFinalizer {
+        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+    };
+    struct DbCloser {
+        void operator()(sqlite3* db) const { sqlite3_close(db); }
+    };
+    using stmt_ptr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+    sqlite3_stmt* stmt(const char* sql);
+    void exec(const char* sql);
+    std::string new_key();
+    std::string stamp(const std::string& given) const;
+    int insert_item(int type, const std::string& date_added);
+    int value_id(const std::string& value);
+    int creator_id(const Creator& c, const std::string& date);
+
+    std::string dir_;
+    std::time_t now_;
+    std::mt19937 rng_;
+    std::unique_ptr<sqlite3, DbCloser> db_;
+    std::map<std::string, stmt_ptr> stmts_;  // by text: each prepared once
+    std::unordered_set<std::string> keys_;
+    std::map<int, std::string> item_keys_;
+    std::map<std::string, int> values_;
+    std::map<std::string, int> creators_;  // by field mode, last and first name
+    std::map<std::string, int> tags_;      // by type and lower-case name
+    std::map<int, int> collection_order_;  // next orderIndex per collection
+    bool finished_ = false;
+};
+
+}  // namespace libgen

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds ryx with warnings as errors and runs every test under a virtual X server
+# and a private D-Bus session. With --sanitize, builds with ASan and UBSan instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+
+build=build
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  cmake_args+=(-DRYX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+  export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+fi
+
+cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" \
+  -DCMAKE_CXX_FLAGS="-Werror" "${cmake_args[@]}"
+cmake --build "$build" -j"$(nproc)"
+
+cd "$build"
+NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1024x1280x24" \
+  dbus-run-session -- ctest --output-on-failure -j2 --timeout 300
