@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "ry_model.h"
 #include "ry_raii.h"
 
 // The texts are the library's query contract: kept character for character,
@@ -140,18 +142,222 @@ void ry_sql_prepare(sqlite3* db, sqlite3_stmt** statement) {
     }
 }
 
-// PENDING(lists issue): the listings.
-void ry_list_items(ry_search_data*) {}
-void ry_append_items(sqlite3_stmt*, GtkTreeModel*, gboolean) {}
-void ry_append_items_foreach(gpointer, gpointer) {}
-void ry_list_recent_items(gpointer) {}
-void ry_list_items_by_button(GtkWidget*, gpointer) {}
-void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer) {}
-void ry_list_items_by_icon_activation(GtkIconView*, GtkTreePath*, gpointer) {}
-void ry_list_items_by_selection(GtkTreeSelection*, gpointer) {}
-void ry_list_items_by_icon_selection(GtkIconView*, gpointer) {}
-void ry_list_recent_items_by_button(GtkWidget*, gpointer) {}
-void ry_list_attachments(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer) {}
-void ry_prepend_attachments(sqlite3_stmt*, GtkTreeModel*) {}
-void ry_initialize_labels(sqlite3*, int, GtkTreeModel*) {}
-void ry_prepend_labels(sqlite3_stmt*, GtkTreeModel*) {}
+// ---- Listings ----
+
+namespace {
+
+// A NULL text column (a title-less row, an attachment without a path) becomes "".
+const char* column_text(sqlite3_stmt* statement, int column) {
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+// Texts are bound without a copy: the patterns live in static storage and the
+// date in sql_que itself, both unchanged while a listing runs.
+void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) {
+    sqlite3_bind_text(statement, parameter, text, int(strlen(text)), SQLITE_STATIC);
+}
+
+// Detaches a tree view's model for the length of a refill, so that the view does
+// not react to every row, and gives it back at the end.
+class DetachedModel {
+public:
+    explicit DetachedModel(GtkTreeView* view) : view_(view), model_(gtk_tree_view_get_model(view)) {
+        if (model_ != nullptr) {
+            g_object_ref(model_);
+            gtk_tree_view_set_model(view_, nullptr);
+        }
+    }
+    ~DetachedModel() {
+        if (model_ != nullptr) {
+            gtk_tree_view_set_model(view_, model_);
+            g_object_unref(model_);
+        }
+    }
+    DetachedModel(const DetachedModel&) = delete;
+    DetachedModel& operator=(const DetachedModel&) = delete;
+    GtkTreeModel* model() const { return model_; }
+
+private:
+    GtkTreeView* view_;
+    GtkTreeModel* model_;
+};
+
+}  // namespace
+
+void ry_append_items(sqlite3_stmt* statement, GtkTreeModel* model, gboolean with_tail) {
+    GtkListStore* store = GTK_LIST_STORE(model);
+    {
+        ry::StmtResetGuard reset(statement);
+        int pid = -1;
+        int rc;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            int id = sqlite3_column_int(statement, 0);
+            const char* first = column_text(statement, 2);
+            const char* last = column_text(statement, 3);
+            // A further row of the same item names one more creator; its title
+            // stays empty so that the item reads as one entry.
+            if (id == pid)
+                gtk_list_store_insert_with_values(store, nullptr, -1, ITEM_ID, id, ITEM_CREATOR_FIRSTNAME,
+                                                  first, ITEM_CREATOR_LASTNAME, last, -1);
+            else
+                gtk_list_store_insert_with_values(store, nullptr, -1, ITEM_ID, id, ITEM_TITLE,
+                                                  column_text(statement, 1), ITEM_CREATOR_FIRSTNAME, first,
+                                                  ITEM_CREATOR_LASTNAME, last, -1);
+            pid = id;
+        }
+        if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+    }
+    if (with_tail)
+        gtk_list_store_insert_with_values(store, nullptr, -1, ITEM_ID, -1, ITEM_TITLE, ry_separator_text, -1);
+}
+
+void ry_list_items(ry_search_data* data) {
+    int k = sql_que.sql;
+    // Only the whole-library item kinds are ever stored; anything else would
+    // index past the item statements.
+    if (k < 0 || k >= ZSEP || k % 2 != 0) return;
+    DetachedModel detached(data->item_list);
+    if (detached.model() == nullptr) return;
+
+    sqlite3_stmt* statement;
+    if (sql_que.cid > 0) {
+        k += 1;
+        statement = data->statement[k];
+        sqlite3_reset(statement);
+        sqlite3_bind_int(statement, SCID, sql_que.cid);
+    } else {
+        statement = data->statement[k];
+        sqlite3_reset(statement);
+    }
+    switch (k) {
+        case ZTINCR:
+        case ZC_TINCR:
+        case ZNCRTI:
+        case ZC_NCRTI:
+            bind_static_text(statement, STITLE, sql_que.title);
+            break;
+        case ZTICR:
+        case ZC_TICR:
+        case ZCRTI:
+        case ZC_CRTI:
+            bind_static_text(statement, STITLE, sql_que.title);
+            bind_static_text(statement, SCREATOR, sql_que.creator);
+            break;
+        case ZDATE:
+        case ZC_DATE:
+            bind_static_text(statement, SDATE, sql_que.date);
+            break;
+        case ZTAGED:
+        case ZC_TAGED: {
+            // Empty slots stay unbound (NULL), so that one tag filters alone.
+            for (int j = 0; j < 3 && sql_que.tags[j] > 0; ++j)
+                sqlite3_bind_int(statement, STAG0 + j, sql_que.tags[j]);
+            int tagsum = sql_que.tags[0] + sql_que.tags[1] + sql_que.tags[2];
+            sqlite3_bind_int(statement, STAGS, tagsum);
+            break;
+        }
+        default:
+            break;
+    }
+    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
+    ry_append_items(statement, detached.model(), TRUE);
+}
+
+void ry_append_items_foreach(gpointer id, gpointer data) {
+    int item_id = GPOINTER_TO_INT(id);
+    if (item_id < 0) return;  // an empty history slot
+    auto* sql_data = static_cast<ry_sql_data*>(data);
+    sqlite3_reset(sql_data->statement);
+    sqlite3_bind_int(sql_data->statement, SREID, item_id);
+    ry_append_items(sql_data->statement, sql_data->model, FALSE);
+}
+
+void ry_list_recent_items(gpointer data) {
+    auto* search_data = static_cast<ry_search_data*>(data);
+    DetachedModel detached(search_data->item_list);
+    if (detached.model() == nullptr) return;
+    ry_sql_data sql_data{search_data->statement[ZRECENT], detached.model()};
+    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
+    if (search_data->history != nullptr) g_queue_foreach(search_data->history, ry_append_items_foreach, &sql_data);
+    // No item has the id -1: this run appends only the separator.
+    sqlite3_bind_int(sql_data.statement, SREID, -1);
+    ry_append_items(sql_data.statement, sql_data.model, TRUE);
+}
+
+void ry_list_items_by_button(GtkWidget*, gpointer data) { ry_list_items(static_cast<ry_search_data*>(data)); }
+
+void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    ry_list_items(static_cast<ry_search_data*>(data));
+}
+
+void ry_list_items_by_icon_activation(GtkIconView*, GtkTreePath*, gpointer data) {
+    ry_list_items(static_cast<ry_search_data*>(data));
+}
+
+// Selection changes made by the program happen while another widget has the focus.
+void ry_list_items_by_selection(GtkTreeSelection* selection, gpointer data) {
+    GtkTreeView* tree_view = gtk_tree_selection_get_tree_view(selection);
+    if (gtk_widget_has_focus(GTK_WIDGET(tree_view))) ry_list_items(static_cast<ry_search_data*>(data));
+}
+
+void ry_list_items_by_icon_selection(GtkIconView* iconview, gpointer data) {
+    if (gtk_widget_has_focus(GTK_WIDGET(iconview))) ry_list_items(static_cast<ry_search_data*>(data));
+}
+
+void ry_list_recent_items_by_button(GtkWidget*, gpointer data) { ry_list_recent_items(data); }
+
+void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
+    GtkListStore* store = GTK_LIST_STORE(model);
+    ry::StmtResetGuard reset(statement);
+    gtk_list_store_clear(store);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        gtk_list_store_insert_with_values(store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0),
+                                          ATTACHMENT_MIMETYPE, column_text(statement, 1), ATTACHMENT_PATH,
+                                          column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
+                                          -1);
+    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+}
+
+// The selected row is the one listed: a tap or a key activates the row it selects.
+void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    int id = -1;
+    GtkTreeModel* item_model = nullptr;
+    GtkTreeIter iter;
+    if (gtk_tree_selection_get_selected(gtk_tree_view_get_selection(tree_view), &item_model, &iter))
+        gtk_tree_model_get(item_model, &iter, ITEM_ID, &id, -1);
+    if (id < 0) return;  // nothing selected, or the separator row
+
+    auto* search_data = static_cast<ry_search_data*>(data);
+    sqlite3_stmt* statement = search_data->statement[ZAT];
+    sqlite3_reset(statement);
+    sqlite3_bind_int(statement, SITID, id);
+    ry_prepend_attachments(statement, gtk_tree_view_get_model(search_data->attachment_list));
+}
+
+void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
+    GtkListStore* store = GTK_LIST_STORE(model);
+    ry::StmtResetGuard reset(statement);
+    gtk_list_store_clear(store);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, sqlite3_column_int(statement, 0),
+                                          LABEL_NAME, column_text(statement, 1), -1);
+    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+}
+
+void ry_initialize_labels(sqlite3* db, int i, GtkTreeModel* model) {
+    g_return_if_fail(i == 0 || i == 1);
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db, ry_label_texts[i], -1, &raw, nullptr);
+    ry::unique_stmt statement(raw);
+    if (rc != SQLITE_OK) {
+        fprintf(stderr, "SQL Error: %s\n", sqlite3_errmsg(db));
+        return;
+    }
+    // The texts sort descending and every row is prepended: the model ends ascending.
+    ry_prepend_labels(statement.get(), model);
+    if (i == 0)
+        gtk_list_store_insert_with_values(GTK_LIST_STORE(model), nullptr, 0, LABEL_ID, -1, LABEL_NAME, "*", -1);
+}
