@@ -3,6 +3,7 @@
 #include "ry_recent.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "ry_model.h"
@@ -61,13 +62,13 @@ GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
     gint slots = history_slots(keyfile);
     gsize n_items = 0;
     // Ids that are not all integers make the whole list unusable, as GLib reads it.
-    gint* items = g_key_file_get_integer_list(keyfile, history_group, items_key, &n_items, nullptr);
-    if (items == nullptr) n_items = 0;
+    std::unique_ptr<gint[], ry::GFreeDeleter> items(
+        g_key_file_get_integer_list(keyfile, history_group, items_key, &n_items, nullptr));
+    if (!items) n_items = 0;
     for (gint i = 0; i < slots; ++i) {
         gint id = gsize(i) < n_items ? items[i] : empty_slot;
         g_queue_push_tail(history, GINT_TO_POINTER(id));
     }
-    g_free(items);
     return keyfile;
 }
 
