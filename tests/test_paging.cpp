@@ -15,21 +15,23 @@ namespace {
 
 int warnings_seen = 0;
 
-void count_warnings(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) ++warnings_seen;
-    g_log_default_handler(domain, level, message, nullptr);
-}
-
 enum class Kind { list, icons };
 
 // A view of the given kind in its view box, in a window 240 pixels high.
 class Paging : public ::testing::TestWithParam<Kind> {
   protected:
+    bool list() const { return GetParam() == Kind::list; }
+
     void SetUp() override {
         warnings_seen = 0;
-        handler_ = g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
-                                     count_warnings, nullptr);
-        if (GetParam() == Kind::list) {
+        handler_ = g_log_set_handler(
+            "Gtk", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+            [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+                ++warnings_seen;
+                g_log_default_handler(domain, level, message, nullptr);
+            },
+            nullptr);
+        if (list()) {
             view_ = ry_create_item_list();
             model_ = GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(view_)));
         } else {
@@ -39,8 +41,7 @@ class Paging : public ::testing::TestWithParam<Kind> {
             g_object_unref(model_);
             gtk_icon_view_set_text_column(GTK_ICON_VIEW(view_), LABEL_NAME);
             gtk_icon_view_set_row_spacing(GTK_ICON_VIEW(view_), 0);
-            // One item per row, so that rows and items are the same.
-            gtk_icon_view_set_item_width(GTK_ICON_VIEW(view_), 240);
+            gtk_icon_view_set_item_width(GTK_ICON_VIEW(view_), 240);  // one item per row
         }
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         box_ = ry_create_view_box_with_button(view_);
@@ -57,13 +58,9 @@ class Paging : public ::testing::TestWithParam<Kind> {
     void fill(int rows) {
         gtk_list_store_clear(model_);
         for (int i = 0; i < rows; ++i) {
-            GtkTreeIter iter;
-            gtk_list_store_append(model_, &iter);
             std::string text = "Row " + std::to_string(i);
-            if (GetParam() == Kind::list)
-                gtk_list_store_set(model_, &iter, ITEM_ID, i, ITEM_TITLE, text.c_str(), -1);
-            else
-                gtk_list_store_set(model_, &iter, LABEL_ID, i, LABEL_NAME, text.c_str(), -1);
+            gtk_list_store_insert_with_values(model_, nullptr, -1, list() ? int(ITEM_ID) : int(LABEL_ID), i,
+                                              list() ? int(ITEM_TITLE) : int(LABEL_NAME), text.c_str(), -1);
         }
     }
 
@@ -86,6 +83,7 @@ class Paging : public ::testing::TestWithParam<Kind> {
         g_list_free(children);
         return box;
     }
+    bool tool_box_shown() const { return GTK_WIDGET_VISIBLE(tool_box()); }
 
     GtkWidget* key(const char* stock) const {
         GtkWidget* found = nullptr;
@@ -103,15 +101,12 @@ class Paging : public ::testing::TestWithParam<Kind> {
         settle();
     }
 
-    bool tool_box_shown() const { return GTK_WIDGET_VISIBLE(tool_box()); }
-
     // First and last (partly) visible row; (-1, -1) when none.
     std::pair<int, int> visible() const {
         GtkTreePath* start = nullptr;
         GtkTreePath* end = nullptr;
-        gboolean ok = GetParam() == Kind::list
-                          ? gtk_tree_view_get_visible_range(GTK_TREE_VIEW(view_), &start, &end)
-                          : gtk_icon_view_get_visible_range(GTK_ICON_VIEW(view_), &start, &end);
+        gboolean ok = list() ? gtk_tree_view_get_visible_range(GTK_TREE_VIEW(view_), &start, &end)
+                             : gtk_icon_view_get_visible_range(GTK_ICON_VIEW(view_), &start, &end);
         if (!ok) return {-1, -1};
         std::pair<int, int> range{gtk_tree_path_get_indices(start)[0], gtk_tree_path_get_indices(end)[0]};
         gtk_tree_path_free(start);
@@ -119,19 +114,22 @@ class Paging : public ::testing::TestWithParam<Kind> {
         return range;
     }
 
-    // For the list: the row's top and bottom in the visible area (0 is the top edge).
-    std::pair<int, int> row_edges(int row) const {
+    // Whether the row lies with its top at the view's top edge or with its bottom at
+    // the bottom edge: for the list by its pixels (GTK counts a row that ends exactly
+    // at the top edge as visible), for the tag view by its visible range.
+    bool at_top(int row) const { return list() ? edges(row).first == 0 : visible().first == row; }
+    bool at_bottom(int row) const {
+        if (!list()) return visible().second == row;
+        GdkRectangle rect;
+        gtk_tree_view_get_visible_rect(GTK_TREE_VIEW(view_), &rect);
+        return edges(row).second == rect.height;
+    }
+    std::pair<int, int> edges(int row) const {
         GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
         GdkRectangle rect;
         gtk_tree_view_get_background_area(GTK_TREE_VIEW(view_), path, nullptr, &rect);
         gtk_tree_path_free(path);
         return {rect.y, rect.y + rect.height};
-    }
-
-    int visible_height() const {
-        GdkRectangle rect;
-        gtk_tree_view_get_visible_rect(GTK_TREE_VIEW(view_), &rect);
-        return rect.height;
     }
 
     guint handler_ = 0;
@@ -141,102 +139,70 @@ class Paging : public ::testing::TestWithParam<Kind> {
     GtkListStore* model_ = nullptr;
 };
 
-TEST_P(Paging, HiddenWhileEveryRowFits) {
+TEST_P(Paging, HiddenWhileEveryRowFitsShownInOrderOnceRowsOverflow) {
     fill(3);
     show();
     EXPECT_EQ(visible(), std::make_pair(0, 2));
     EXPECT_FALSE(tool_box_shown());
-}
-
-TEST_P(Paging, ShownAfterAllocationOnceRowsOverflow) {
-    fill(3);
-    show();
-    ASSERT_FALSE(tool_box_shown());
     fill(100);
     settle();
-    EXPECT_TRUE(tool_box_shown());
-    EXPECT_LT(visible().second, 99);
-    for (const char* stock : {GTK_STOCK_GOTO_TOP, GTK_STOCK_GO_UP, GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM})
-        EXPECT_TRUE(GTK_WIDGET_VISIBLE(key(stock))) << stock;
-}
-
-TEST_P(Paging, KeysInOrderWithFreeSpaceBetweenPairs) {
-    fill(100);
-    show();
     ASSERT_TRUE(tool_box_shown());
-    const GtkAllocation top = key(GTK_STOCK_GOTO_TOP)->allocation;
-    const GtkAllocation up = key(GTK_STOCK_GO_UP)->allocation;
-    const GtkAllocation down = key(GTK_STOCK_GO_DOWN)->allocation;
-    const GtkAllocation bottom = key(GTK_STOCK_GOTO_BOTTOM)->allocation;
+    EXPECT_LT(visible().second, 99);
+    const GtkAllocation top = key(GTK_STOCK_GOTO_TOP)->allocation, up = key(GTK_STOCK_GO_UP)->allocation,
+                        down = key(GTK_STOCK_GO_DOWN)->allocation,
+                        bottom = key(GTK_STOCK_GOTO_BOTTOM)->allocation;
     EXPECT_LE(top.x + top.width, up.x);
-    EXPECT_LT(up.x + up.width, down.x);  // the gap
+    EXPECT_LT(up.x + up.width, down.x);  // the free space
     EXPECT_LE(down.x + down.width, bottom.x);
     EXPECT_EQ(bottom.x + bottom.width, tool_box()->allocation.x + tool_box()->allocation.width);
+    for (const char* stock : {GTK_STOCK_GOTO_TOP, GTK_STOCK_GO_UP, GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM})
+        EXPECT_TRUE(GTK_WIDGET_VISIBLE(key(stock))) << stock;
     EXPECT_STREQ(gtk_widget_get_name(key(GTK_STOCK_GO_UP)), "small-button-ryx");
 }
 
-// Where a row lies after a press: for the list by its pixels (GTK counts a row that
-// ends exactly at the top edge as visible), for the tag view by its visible range.
-TEST_P(Paging, PageDownPutsLastVisibleRowAtTop) {
+// Each key moves by pages or to an end, never touching the selection.
+TEST_P(Paging, KeysMoveByPagesAndToTheEnds) {
     fill(100);
     show();
+    GtkTreePath* chosen = gtk_tree_path_new_from_indices(2, -1);
+    if (list())
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view_)), chosen);
+    else
+        gtk_icon_view_select_path(GTK_ICON_VIEW(view_), chosen);
     for (int page = 0; page < 2; ++page) {
         const int last = visible().second;
         press(GTK_STOCK_GO_DOWN);
-        if (GetParam() == Kind::list) {
-            EXPECT_EQ(row_edges(last).first, 0) << "page " << page;
-        } else {
-            EXPECT_EQ(visible().first, last) << "page " << page;
-        }
+        EXPECT_TRUE(at_top(last)) << "page " << page;
     }
-}
-
-TEST_P(Paging, PageUpPutsFirstVisibleRowAtBottom) {
-    fill(100);
-    show();
     press(GTK_STOCK_GOTO_BOTTOM);
+    EXPECT_TRUE(at_bottom(99));
+    EXPECT_GT(visible().first, 0);
     press(GTK_STOCK_GO_DOWN);  // already at the end: stays there
-    EXPECT_EQ(visible().second, 99);
+    EXPECT_TRUE(at_bottom(99));
     for (int page = 0; page < 2; ++page) {
         const int first = visible().first;
         press(GTK_STOCK_GO_UP);
-        if (GetParam() == Kind::list) {
-            EXPECT_EQ(row_edges(first).second, visible_height()) << "page " << page;
-        } else {
-            EXPECT_EQ(visible().second, first) << "page " << page;
-        }
-    }
-}
-
-TEST_P(Paging, EndKeysReachBothEnds) {
-    fill(100);
-    show();
-    press(GTK_STOCK_GOTO_BOTTOM);
-    EXPECT_EQ(visible().second, 99);
-    EXPECT_GT(visible().first, 0);
-    if (GetParam() == Kind::list) {
-        EXPECT_EQ(row_edges(99).second, visible_height());
+        EXPECT_TRUE(at_bottom(first)) << "page " << page;
     }
     press(GTK_STOCK_GOTO_TOP);
-    EXPECT_EQ(visible().first, 0);
+    EXPECT_TRUE(at_top(0));
     EXPECT_LT(visible().second, 99);
-    if (GetParam() == Kind::list) {
-        EXPECT_EQ(row_edges(0).first, 0);
+    if (list()) {
+        GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(view_));
+        EXPECT_EQ(gtk_tree_selection_count_selected_rows(selection), 1);
+        EXPECT_TRUE(gtk_tree_selection_path_is_selected(selection, chosen));
+    } else {
+        EXPECT_TRUE(gtk_icon_view_path_is_selected(GTK_ICON_VIEW(view_), chosen));
     }
-}
+    gtk_tree_path_free(chosen);
 
-// The rule looks only below the visible part: allocated while the last row shows,
-// the tool box goes, even with rows above.
-TEST_P(Paging, AllocationAtTheEndHidesToolBox) {
-    fill(100);
-    show();
-    ASSERT_TRUE(tool_box_shown());
+    // The rule looks only below the visible part: allocated while the last row
+    // shows, the tool box goes, even with rows above; scrolling alone keeps it.
     press(GTK_STOCK_GOTO_BOTTOM);
-    EXPECT_TRUE(tool_box_shown());  // scrolling alone does not re-run the rule
+    EXPECT_TRUE(tool_box_shown());
     gtk_widget_queue_resize(view_);
     settle();
     EXPECT_FALSE(tool_box_shown());
-    EXPECT_GT(visible().first, 0);
 }
 
 TEST_P(Paging, EmptyListLeavesEverything) {
@@ -254,45 +220,7 @@ TEST_P(Paging, EmptyListLeavesEverything) {
     EXPECT_EQ(warnings_seen, 0);
 }
 
-TEST_P(Paging, KeysChangeNeitherSelectionNorCursor) {
-    fill(100);
-    show();
-    GtkTreePath* chosen = gtk_tree_path_new_from_indices(2, -1);
-    if (GetParam() == Kind::list)
-        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view_)), chosen);
-    else
-        gtk_icon_view_select_path(GTK_ICON_VIEW(view_), chosen);
-    for (const char* stock : {GTK_STOCK_GO_DOWN, GTK_STOCK_GOTO_BOTTOM, GTK_STOCK_GO_UP}) press(stock);
-    if (GetParam() == Kind::list) {
-        GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(view_));
-        EXPECT_EQ(gtk_tree_selection_count_selected_rows(selection), 1);
-        EXPECT_TRUE(gtk_tree_selection_path_is_selected(selection, chosen));
-    } else {
-        EXPECT_TRUE(gtk_icon_view_path_is_selected(GTK_ICON_VIEW(view_), chosen));
-    }
-    gtk_tree_path_free(chosen);
-}
-
 INSTANTIATE_TEST_SUITE_P(Views, Paging, ::testing::Values(Kind::list, Kind::icons),
-                         [](const ::testing::TestParamInfo<Kind>& info) {
-                             return info.param == Kind::list ? "List" : "Icons";
-                         });
-
-// Widgets other than the two kinds of view are left alone.
-TEST(PagingOtherWidgets, HandlersIgnoreThem) {
-    GtkWidget* label = gtk_label_new("not a view");
-    g_object_ref_sink(label);
-    GtkWidget* tool_box = gtk_hbox_new(FALSE, 0);
-    g_object_ref_sink(tool_box);
-    GtkAllocation allocation{0, 0, 10, 10};
-    ry_show_toolbox(label, &allocation, tool_box);
-    ry_scroll_to_first(nullptr, label);
-    ry_scroll_up(nullptr, label);
-    ry_scroll_down(nullptr, label);
-    ry_scroll_to_last(nullptr, label);
-    EXPECT_FALSE(GTK_WIDGET_VISIBLE(tool_box));
-    g_object_unref(tool_box);
-    g_object_unref(label);
-}
+                         [](const auto& info) { return info.param == Kind::list ? "List" : "Icons"; });
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,24 +122,19 @@ class WindowFixture : public ::testing::Test {
         flush_events();
     }
 
-    // Selects the tag row whose id is tag_id, with the tag view focused or not.
-    void select_tag(int tag_id, bool focused) {
-        take_focus(focused ? tag_view() : GTK_WIDGET(search_data_.item_list));
-        GtkTreeModel* model = gtk_icon_view_get_model(GTK_ICON_VIEW(tag_view()));
-        ASSERT_NE(model, nullptr);
-        GtkTreePath* path = find_row(model, tag_id);
-        ASSERT_NE(path, nullptr) << "no tag " << tag_id;
-        gtk_icon_view_select_path(GTK_ICON_VIEW(tag_view()), path);
-        gtk_tree_path_free(path);
-        flush_events();
-    }
-
-    void select_collection(int collection_id, bool focused) {
-        take_focus(focused ? collection_list_ : GTK_WIDGET(search_data_.item_list));
-        GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list_));
-        GtkTreePath* path = find_row(model, collection_id);
-        ASSERT_NE(path, nullptr) << "no collection " << collection_id;
-        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(collection_list_)), path);
+    // Selects the row whose id is `id` in the tag view or the collection list, with
+    // that view focused or not.
+    void select(GtkWidget* view, int id, bool focused) {
+        take_focus(focused ? view : GTK_WIDGET(search_data_.item_list));
+        bool icons = GTK_IS_ICON_VIEW(view);
+        GtkTreePath* path = find_row(icons ? gtk_icon_view_get_model(GTK_ICON_VIEW(view))
+                                           : gtk_tree_view_get_model(GTK_TREE_VIEW(view)),
+                                     id);
+        ASSERT_NE(path, nullptr) << "no row " << id;
+        if (icons)
+            gtk_icon_view_select_path(GTK_ICON_VIEW(view), path);
+        else
+            gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), path);
         gtk_tree_path_free(path);
         flush_events();
     }
@@ -153,14 +149,9 @@ class WindowFixture : public ::testing::Test {
     }
 
     static GtkTreePath* find_row(GtkTreeModel* model, int id) {
-        GtkTreeIter iter;
-        for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
-             ok = gtk_tree_model_iter_next(model, &iter)) {
-            gint row_id = 0;
-            gtk_tree_model_get(model, &iter, LABEL_ID, &row_id, -1);
-            if (row_id == id) return gtk_tree_model_get_path(model, &iter);
-        }
-        return nullptr;
+        std::vector<int> ids = model_ids(model, LABEL_ID);
+        auto at = std::find(ids.begin(), ids.end(), id);
+        return at == ids.end() ? nullptr : gtk_tree_path_new_from_indices(int(at - ids.begin()), -1);
     }
 
     TempDir dir_;

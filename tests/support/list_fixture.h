@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,25 +26,26 @@ struct ItemRow {
     std::string title, first, last;
     bool operator==(const ItemRow&) const = default;
 };
-
-inline void PrintTo(const ItemRow& r, std::ostream* os) {
-    *os << "{" << r.id << ", \"" << r.title << "\", \"" << r.first << "\", \"" << r.last << "\"}";
-}
-
 struct LabelRow {
     int id;
     std::string name;
     bool operator==(const LabelRow&) const = default;
 };
-
-inline void PrintTo(const LabelRow& r, std::ostream* os) { *os << "{" << r.id << ", \"" << r.name << "\"}"; }
-
 struct AttachmentRow {
     int source;
     std::string mime, path, key;
     bool operator==(const AttachmentRow&) const = default;
 };
 
+inline void PrintTo(const ItemRow& r, std::ostream* os) {
+    *os << "{" << r.id << ", \"" << r.title << "\", \"" << r.first << "\", \"" << r.last << "\"}";
+}
+inline void PrintTo(const LabelRow& r, std::ostream* os) { *os << "{" << r.id << ", \"" << r.name << "\"}"; }
+inline void PrintTo(const AttachmentRow& r, std::ostream* os) {
+    *os << "{" << r.source << ", \"" << r.mime << "\", \"" << r.path << "\", \"" << r.key << "\"}";
+}
+
+// A text column's value; "<unset>" for a column never set.
 inline std::string column_string(GtkTreeModel* model, GtkTreeIter* iter, int column) {
     gchar* text = nullptr;
     gtk_tree_model_get(model, iter, column, &text, -1);
@@ -51,48 +54,21 @@ inline std::string column_string(GtkTreeModel* model, GtkTreeIter* iter, int col
     return s;
 }
 
-inline std::vector<ItemRow> item_rows(GtkTreeModel* model) {
-    std::vector<ItemRow> rows;
+// Every row of the model: its int column, then its text columns.
+template <class Row, class... Texts>
+std::vector<Row> rows_of(GtkTreeModel* model, int id_column, Texts... text_columns) {
+    std::vector<Row> rows;
     GtkTreeIter iter;
     for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
          ok = gtk_tree_model_iter_next(model, &iter)) {
         int id = 0;
-        gtk_tree_model_get(model, &iter, ITEM_ID, &id, -1);
-        rows.push_back({id, column_string(model, &iter, ITEM_TITLE),
-                        column_string(model, &iter, ITEM_CREATOR_FIRSTNAME),
-                        column_string(model, &iter, ITEM_CREATOR_LASTNAME)});
+        gtk_tree_model_get(model, &iter, id_column, &id, -1);
+        rows.push_back({id, column_string(model, &iter, text_columns)...});
     }
     return rows;
 }
-
 inline std::vector<LabelRow> label_rows(GtkTreeModel* model) {
-    std::vector<LabelRow> rows;
-    GtkTreeIter iter;
-    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
-         ok = gtk_tree_model_iter_next(model, &iter)) {
-        int id = 0;
-        gtk_tree_model_get(model, &iter, LABEL_ID, &id, -1);
-        rows.push_back({id, column_string(model, &iter, LABEL_NAME)});
-    }
-    return rows;
-}
-
-inline std::vector<AttachmentRow> attachment_rows(GtkTreeModel* model) {
-    std::vector<AttachmentRow> rows;
-    GtkTreeIter iter;
-    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok;
-         ok = gtk_tree_model_iter_next(model, &iter)) {
-        int id = 0;
-        gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &id, -1);
-        rows.push_back({id, column_string(model, &iter, ATTACHMENT_MIMETYPE),
-                        column_string(model, &iter, ATTACHMENT_PATH),
-                        column_string(model, &iter, ATTACHMENT_KEY)});
-    }
-    return rows;
-}
-
-inline void PrintTo(const AttachmentRow& r, std::ostream* os) {
-    *os << "{" << r.source << ", \"" << r.mime << "\", \"" << r.path << "\", \"" << r.key << "\"}";
+    return rows_of<LabelRow>(model, LABEL_ID, LABEL_NAME);
 }
 
 // Shows a toplevel and makes it the active window, so that its widgets can hold
@@ -113,36 +89,41 @@ inline bool present_with_focus(GtkWidget* window) {
     return gtk_window_is_active(GTK_WINDOW(window)) != FALSE;
 }
 
+// Switches to a German locale in ISO-8859-1 (built into `locales` when the system
+// lacks it); false when none can be had. The caller restores "C".
+inline bool use_german_latin1_locale(const TempDir& locales) {
+    if (setlocale(LC_ALL, "de_DE.ISO-8859-1")) return true;
+    g_setenv("LOCPATH", locales.path().c_str(), TRUE);
+    std::string cmd =
+        "localedef -i de_DE -f ISO-8859-1 " + locales.path() + "/de_DE.ISO-8859-1 >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0 && setlocale(LC_ALL, "de_DE.ISO-8859-1");
+}
+
 // The separator row that ends every item list; its creator columns are never set.
 inline ItemRow separator_row() { return {-1, ry_separator_text, "<unset>", "<unset>"}; }
 
 // Everything a listing needs, over a library that the test has written.
 class ListingLibrary {
   public:
-    // Opens dir/zotero.sqlite read-only and compiles the catalogue.
+    // Opens the library read-only and compiles the catalogue.
     explicit ListingLibrary(const std::string& database) {
         if (sqlite3_open_v2(database.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
             !ry_sql_try_prepare(db_, statements_))
             throw std::runtime_error("cannot open " + database);
-        item_list_ = ry_create_item_list();
-        attachment_list_ = ry_create_attachment_list();
-        g_object_ref_sink(item_list_);
-        g_object_ref_sink(attachment_list_);
-        g_queue_init(&history_);
-        data_ = {statements_, GTK_TREE_VIEW(item_list_), GTK_TREE_VIEW(attachment_list_), nullptr, &history_};
+        item_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_item_list()));
+        attachment_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_attachment_list()));
+        data_ = {statements_, item_list(), attachment_list(), nullptr, &history_};
         // Every test starts from the record as the program loads it.
         sql_que = ry_sql_que{-1, "*", "*", {'*'}, {0, 0, 0}, -1};
     }
     ~ListingLibrary() {
         // The two models keep their factory's reference besides the view's.
-        GtkTreeModel* items = gtk_tree_view_get_model(GTK_TREE_VIEW(item_list_));
-        GtkTreeModel* attachments = gtk_tree_view_get_model(GTK_TREE_VIEW(attachment_list_));
-        gtk_widget_destroy(item_list_);
-        gtk_widget_destroy(attachment_list_);
-        g_object_unref(item_list_);
-        g_object_unref(attachment_list_);
-        if (items) g_object_unref(items);
-        if (attachments) g_object_unref(attachments);
+        for (GtkWidget* view : {item_list_, attachment_list_}) {
+            GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(view));
+            gtk_widget_destroy(view);
+            g_object_unref(view);
+            if (model) g_object_unref(model);
+        }
         g_queue_clear(&history_);
         for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
         sqlite3_close(db_);
@@ -157,9 +138,14 @@ class ListingLibrary {
     GtkTreeView* item_list() const { return GTK_TREE_VIEW(item_list_); }
     GtkTreeView* attachment_list() const { return GTK_TREE_VIEW(attachment_list_); }
     GtkTreeModel* item_model() const { return gtk_tree_view_get_model(item_list()); }
-    GtkTreeModel* attachment_model() const { return gtk_tree_view_get_model(attachment_list()); }
-    std::vector<ItemRow> items() const { return item_rows(item_model()); }
-    std::vector<AttachmentRow> attachments() const { return attachment_rows(attachment_model()); }
+    std::vector<ItemRow> items() const {
+        return rows_of<ItemRow>(item_model(), ITEM_ID, ITEM_TITLE, ITEM_CREATOR_FIRSTNAME,
+                                ITEM_CREATOR_LASTNAME);
+    }
+    std::vector<AttachmentRow> attachments() const {
+        return rows_of<AttachmentRow>(gtk_tree_view_get_model(attachment_list()), ATTACHMENT_SOURCE_ID,
+                                      ATTACHMENT_MIMETYPE, ATTACHMENT_PATH, ATTACHMENT_KEY);
+    }
 
     // Lists by the record with the given kind, as a search key would.
     std::vector<ItemRow> list(int kind) {
@@ -181,7 +167,7 @@ class ListingLibrary {
     sqlite3_stmt* statements_[ZLAST] = {};
     GtkWidget* item_list_ = nullptr;
     GtkWidget* attachment_list_ = nullptr;
-    GQueue history_;
+    GQueue history_ = G_QUEUE_INIT;
     ry_search_data data_{};
 };
 
@@ -192,12 +178,5 @@ inline std::string expanded(sqlite3_stmt* statement) {
     sqlite3_free(text);
     return s;
 }
-
-// Captures what the code under test writes to standard error.
-class StderrCapture {
-  public:
-    StderrCapture() { testing::internal::CaptureStderr(); }
-    std::string take() { return testing::internal::GetCapturedStderr(); }
-};
 
 }  // namespace ryt
