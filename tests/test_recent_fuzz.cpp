@@ -160,8 +160,8 @@ void expect_from_glib(const std::string& bytes, int* slots, std::optional<std::s
 
 class RecentFuzz : public ::testing::Test {
   protected:
-    void SetUp() override { ryt::LogCounter::reset(); }
-    void TearDown() override { EXPECT_EQ(ryt::LogCounter::count(), 0) << "GLib logged a message"; }
+    void SetUp() override { ryt::log_messages = 0; }
+    void TearDown() override { EXPECT_EQ(ryt::log_messages.load(), 0) << "GLib logged a message"; }
 };
 
 TEST_F(RecentFuzz, LoadRecordSaveKeepsQueueFileAndUserText) {
@@ -194,13 +194,10 @@ TEST_F(RecentFuzz, LoadRecordSaveKeepsQueueFileAndUserText) {
         // last one is at the head.
         int pushes = gen.uniform(0, 3);
         if (pushes > 0) {
-            ryt::AttachmentView view({gen.uniform(1, 50), gen.uniform(1, 50), 7}, h.queue());
+            std::vector<int> rows{gen.uniform(1, 50), gen.uniform(1, 50), 7};
             for (int p = 0; p < pushes; ++p) {
                 int row = gen.uniform(0, 2);
-                if (gen.chance(10))
-                    view.activate_unselected(row);
-                else
-                    view.activate(row);
+                ryt::activate(h.queue(), rows, row, !gen.chance(10));
             }
             ASSERT_EQ(int(h.queue()->length), std::max(s.slots, 1));
         }
