@@ -58,13 +58,6 @@ void set_filetype_dir(const std::string& name, const char* viewer_cmd, const cha
     }
 }
 
-void set_gconf_string(const std::string& key, const std::string& value) {
-    Client client;
-    GError* error = nullptr;
-    gconf_client_set_string(client.c, key.c_str(), value.c_str(), &error);
-    check(error, key);
-}
-
 std::vector<std::string> listed_filetype_dirs() {
     Client client;
     std::vector<std::string> out;
