@@ -18,7 +18,6 @@ class DialogResponder {
 
     // The primary texts of the dialogs answered so far, in order.
     const std::vector<std::string>& texts() const { return texts_; }
-    void clear() { texts_.clear(); }
 
   private:
     static gboolean poll(gpointer self);

@@ -41,13 +41,9 @@ void set_filetype_dir(const std::string& name, const char* viewer_cmd, const cha
     Client client;
     std::string dir = std::string(kFiletypeDir) + "/" + name;
     GError* error = nullptr;
-    if (viewer_cmd != nullptr) {
-        gconf_client_set_string(client.c, (dir + "/viewer_cmd").c_str(), viewer_cmd, &error);
-        check(error, dir + "/viewer_cmd");
-    }
-    if (icon_name != nullptr) {
-        gconf_client_set_string(client.c, (dir + "/icon_name").c_str(), icon_name, &error);
-        check(error, dir + "/icon_name");
+    for (auto [key, value] : {std::pair{"/viewer_cmd", viewer_cmd}, std::pair{"/icon_name", icon_name}}) {
+        if (value) gconf_client_set_string(client.c, (dir + key).c_str(), value, &error);
+        check(error, dir + key);
     }
     if (extensions != nullptr) {
         GSList* list = nullptr;
@@ -56,13 +52,6 @@ void set_filetype_dir(const std::string& name, const char* viewer_cmd, const cha
         g_slist_free(list);
         check(error, dir + "/extensions");
     }
-}
-
-void set_gconf_string(const std::string& key, const std::string& value) {
-    Client client;
-    GError* error = nullptr;
-    gconf_client_set_string(client.c, key.c_str(), value.c_str(), &error);
-    check(error, key);
 }
 
 std::vector<std::string> listed_filetype_dirs() {

@@ -18,8 +18,6 @@ inline void set_filetype_dir(const std::string& name, const char* viewer_cmd, co
                              const std::vector<std::string>& extensions) {
     set_filetype_dir(name, viewer_cmd, icon_name, &extensions);
 }
-// Sets dir/key to a plain string (for values of the wrong type).
-void set_gconf_string(const std::string& key, const std::string& value);
 // The viewer directories' full paths in the order GConf lists them.
 std::vector<std::string> listed_filetype_dirs();
 

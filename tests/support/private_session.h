@@ -18,7 +18,6 @@ class PrivateSession {
     PrivateSession(const PrivateSession&) = delete;
     PrivateSession& operator=(const PrivateSession&) = delete;
 
-    const std::string& address() const { return address_; }
     // The GConf path file that the bus's GConf daemon reads.
     std::string gconf_path_file() const { return dir_.file("gconf.path"); }
     // Environment entries that give a child program this session.

@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include <csignal>
+#include <sstream>
 #include <stdexcept>
 
 namespace ryt {
@@ -23,30 +24,30 @@ std::string unescape(const std::string& s) {
     return out;
 }
 
-}  // namespace
-
-std::vector<StubMessage> parse_stub_log(const std::string& text) {
+std::vector<StubMessage> parse_stub_log(std::string text) {
+    text.resize(text.rfind('\n') + 1);  // not a line still being written
     std::vector<StubMessage> messages;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) break;  // a line still being written
-        std::vector<std::string> fields;
-        std::string line = text.substr(start, end - start);
-        size_t from = 0;
-        for (;;) {
-            size_t tab = line.find('\t', from);
-            fields.push_back(unescape(line.substr(from, tab == std::string::npos ? tab : tab - from)));
-            if (tab == std::string::npos) break;
-            from = tab + 1;
-        }
-        start = end + 1;
-        if (fields.size() < 5) throw std::runtime_error("bad stub log line: " + line);
-        StubMessage m{fields[0], fields[1], fields[2], fields[3], fields[4], {}};
-        m.args.assign(fields.begin() + 5, fields.end());
-        messages.push_back(std::move(m));
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(unescape(field));
+        if (f.size() < 5) throw std::runtime_error("bad stub log line: " + line);
+        messages.push_back({f[0], f[1], f[2], f[3], f[4], {f.begin() + 5, f.end()}});
     }
     return messages;
+}
+
+}  // namespace
+
+std::string brief(const StubMessage& m) {
+    return m.args.empty() ? m.member : m.member + ":" + m.args[0].substr(m.args[0].find(':') + 1);
+}
+
+std::vector<std::string> briefs(const std::vector<StubMessage>& messages) {
+    std::vector<std::string> out;
+    for (const auto& m : messages) out.push_back(brief(m));
+    return out;
 }
 
 std::string sysd_stub_binary() { return std::string(RYX_BUILD_DIR) + "/tools/ryx-sysd-stub"; }

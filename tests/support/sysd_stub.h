@@ -16,8 +16,6 @@ struct StubMessage {
     std::vector<std::string> args;
 };
 
-std::vector<StubMessage> parse_stub_log(const std::string& text);
-
 std::string sysd_stub_binary();
 
 // Whether a name has an owner on the session bus.
@@ -36,7 +34,6 @@ class SysdStub {
     std::vector<StubMessage> messages() const;
     // Waits until at least n messages are logged; runs the GTK main loop meanwhile.
     bool wait_for_messages(size_t n, int timeout_ms = 5000) const;
-    const std::string& log_path() const { return log_; }
     // Ends the stub with SIGTERM and returns how it went.
     RunResult stop();
 
@@ -46,5 +43,10 @@ class SysdStub {
     std::unique_ptr<Child> child_;
     bool stopped_ = false;
 };
+
+// Short forms for comparing sequences: the member, then ":" and the first argument's value
+// when there is one ("setBusyShow:show", "startTask:viewer \"/a.pdf\"").
+std::string brief(const StubMessage& m);
+std::vector<std::string> briefs(const std::vector<StubMessage>& messages);
 
 }  // namespace ryt
