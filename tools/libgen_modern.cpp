@@ -11,7 +11,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "libgen_write.h"
+
 namespace libgen {
+
+using namespace detail;
 
 namespace {
 
@@ -297,13 +301,6 @@ const char* const fields_added_since[] = {"abstractNote", "extra", "DOI", "short
 const std::pair<const char*, const char*> title_mappings[] = {
     {"case", "caseName"}, {"statute", "nameOfAct"}, {"email", "subject"}};
 
-const char key_alphabet[] = "23456789ABCDEFGHIJKLMNPQRSTUVWXYZ";
-
-void check(sqlite3* db, int rc, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
-}
-
 void exec_on(sqlite3* db, const std::string& sql) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
@@ -319,54 +316,6 @@ std::string quoted(const std::string& s) {
     sqlite3_free(q);
     return out;
 }
-
-// The reference manager stores a value that reads as an integer as an integer.
-bool integer_text(const std::string& s, sqlite3_int64* out) {
-    if (s.empty() || s.size() > 18) return false;
-    size_t i = s[0] == '-' ? 1 : 0;
-    if (i == s.size() || (s[i] == '0' && s.size() > i + 1)) return false;
-    for (size_t j = i; j < s.size(); ++j)
-        if (s[j] < '0' || s[j] > '9') return false;
-    *out = std::strtoll(s.c_str(), nullptr, 10);
-    return true;
-}
-
-void write_whole_file(const std::string& path, const std::string& contents) {
-    GError* error = nullptr;
-    if (!g_file_set_contents(path.c_str(), contents.data(), gssize(contents.size()), &error)) {
-        std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error(message);
-    }
-}
-
-void make_dirs(const std::string& path) {
-    if (g_mkdir_with_parents(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path);
-}
-
-struct Binder {
-    sqlite3_stmt* s;
-    int n = 0;
-    Binder& operator<<(int v) {
-        sqlite3_bind_int(s, ++n, v);
-        return *this;
-    }
-    Binder& operator<<(const std::string& v) {
-        sqlite3_bind_text(s, ++n, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Binder& operator<<(const std::optional<std::string>& v) {
-        if (v) return *this << *v;
-        sqlite3_bind_null(s, ++n);
-        return *this;
-    }
-    // 0 or less: NULL (no parent, top level).
-    Binder& id_or_null(int v) {
-        if (v > 0) return *this << v;
-        sqlite3_bind_null(s, ++n);
-        return *this;
-    }
-};
 
 // The classic numbers the builder interface is given, by name.
 std::string classic_type_name(int classic_id) {

@@ -1,0 +1,39 @@
+// Helpers that both library writers use to write rows and files.
+#include "libgen_write.h"
+
+#include <glib.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace libgen::detail {
+
+void check(sqlite3* db, int rc, const char* what) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+bool integer_text(const std::string& s, sqlite3_int64* out) {
+    if (s.empty() || s.size() > 18) return false;
+    size_t i = s[0] == '-' ? 1 : 0;
+    if (i == s.size() || (s[i] == '0' && s.size() > i + 1)) return false;
+    for (size_t j = i; j < s.size(); ++j)
+        if (s[j] < '0' || s[j] > '9') return false;
+    *out = std::strtoll(s.c_str(), nullptr, 10);
+    return true;
+}
+
+void write_whole_file(const std::string& path, const std::string& contents) {
+    GError* error = nullptr;
+    if (!g_file_set_contents(path.c_str(), contents.data(), gssize(contents.size()), &error)) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error(message);
+    }
+}
+
+void make_dirs(const std::string& path) {
+    if (g_mkdir_with_parents(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path);
+}
+
+}  // namespace libgen::detail
