@@ -1,14 +1,17 @@
 // The statement catalogue against a generated classic library: every text compiles
 // on a library opened read-only, and, stepped, returns the rows the library's data implies.
+// (How the listings bind these statements and build their models from the rows is the
+// item listing's test.)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
-#include <variant>
 #include <vector>
 
 #include "libgen.h"
@@ -35,29 +38,21 @@ struct Library {
 
     Library() {
         ClassicLibraryBuilder b(dir.path(), 11);
-        art = b.add_item({.title = "The Art of Listing",
-                          .creators = {{"Ann", "Zeller"}, {"Bob", "Adams"}},
-                          .date_added = "2009-03-05 10:00:00"});
-        atlas = b.add_item({.type = item_type::journalArticle,
-                            .title = "Atlas",
-                            .creators = {{"Cy", "Brown"}},
-                            .date_added = "2009-03-20 10:00:00"});
-        theme = b.add_item({.title = "On a Theme", .date_added = "2009-04-01 09:00:00"});
-        tides = b.add_item({.title = "Theory of Tides",
-                            .creators = {{"Dee", "Tanner"}},
-                            .date_added = "2009-03-20 10:00:00"});
-        year = b.add_item({.title = "1984",
-                           .creators = {institution("Bureau of Records")},
-                           .date_added = "2009-05-01 08:00:00"});
+        auto item = [&](int type, std::optional<std::string> title, std::vector<Creator> creators,
+                        const char* date) {
+            return b.add_item({.type = type, .title = title, .creators = creators, .date_added = date});
+        };
+        using namespace item_type;
+        art = item(book, "The Art of Listing", {{"Ann", "Zeller"}, {"Bob", "Adams"}}, "2009-03-05 10:00:00");
+        atlas = item(journalArticle, "Atlas", {{"Cy", "Brown"}}, "2009-03-20 10:00:00");
+        theme = item(book, "On a Theme", {}, "2009-04-01 09:00:00");
+        tides = item(book, "Theory of Tides", {{"Dee", "Tanner"}}, "2009-03-20 10:00:00");
+        year = item(book, "1984", {institution("Bureau of Records")}, "2009-05-01 08:00:00");
         anchors =
-            b.add_item({.type = item_type::document,
-                        .title = "Anchors",
-                        .creators = {{"Eve", "Young"}, {"Fay", "Xu"}, {"Gus", "West"}, {"Hal", "Vance"}},
-                        .date_added = "2009-06-10 12:00:00"});
+            item(document, "Anchors", {{"Eve", "Young"}, {"Fay", "Xu"}, {"Gus", "West"}, {"Hal", "Vance"}},
+                 "2009-06-10 12:00:00");
         // A case has a case name, not a title.
-        untitled_case = b.add_item({.type = item_type::legal_case,
-                                    .creators = {{"Ann", "Zeller"}},
-                                    .date_added = "2009-03-06 10:00:00"});
+        untitled_case = item(legal_case, std::nullopt, {{"Ann", "Zeller"}}, "2009-03-06 10:00:00");
         b.set_field(untitled_case, field::caseName, "Able v. Baker");
         // A note and attachments that carry titles, dates and tags like items do.
         note = b.add_note(art, "<p>A reading note</p>", "2009-03-07 10:00:00");
@@ -113,24 +108,19 @@ class Catalogue {
     sqlite3* db() { return db_.get(); }
     sqlite3_stmt* operator[](int kind) { return statement_[kind]; }
 
-    // Binds what a listing would bind (slots not given, or given as slot 0, stay NULL) and steps.
-    Rows run(int kind, std::initializer_list<std::pair<int, std::variant<int, const char*>>> binds) {
+    // Binds what a listing would bind (parameters not given stay NULL) and steps.
+    Rows run(int kind, std::map<int, int> ints, std::map<int, const char*> texts = {}, int collection = 0) {
         sqlite3_stmt* s = statement_[kind];
-        sqlite3_reset(s);
-        sqlite3_clear_bindings(s);
-        for (const auto& [slot, value] : binds)
-            if (slot == 0)
-                continue;
-            else if (const int* i = std::get_if<int>(&value))
-                sqlite3_bind_int(s, slot, *i);
-            else
-                sqlite3_bind_text(s, slot, std::get<const char*>(value), -1, SQLITE_STATIC);
         ry::StmtResetGuard guard(s);
-        Rows rows;
+        sqlite3_clear_bindings(s);
+        if (collection) ints[SCID] = collection;
+        for (auto [n, v] : ints) sqlite3_bind_int(s, n, v);
+        for (auto [n, v] : texts) sqlite3_bind_text(s, n, v, -1, SQLITE_STATIC);
         auto text = [s](int c) {
             const unsigned char* v = c < sqlite3_column_count(s) ? sqlite3_column_text(s, c) : nullptr;
             return v ? reinterpret_cast<const char*>(v) : c < sqlite3_column_count(s) ? "<null>" : "";
         };
+        Rows rows;
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW)
             rows.emplace_back(sqlite3_column_int(s, 0), text(1), text(2), text(3));
@@ -138,18 +128,18 @@ class Catalogue {
         return rows;
     }
     Rows by_title(int kind, const char* title, int collection = 0, const char* creator = nullptr) {
-        return run(kind,
-                   {{collection ? SCID : 0, collection}, {STITLE, title}, {creator ? SCREATOR : 0, creator}});
+        std::map<int, const char*> texts{{STITLE, title}};
+        if (creator) texts[SCREATOR] = creator;
+        return run(kind, {}, texts, collection);
     }
     Rows by_date(int kind, const char* month, int collection = 0) {
-        return run(kind, {{collection ? SCID : 0, collection}, {SDATE, month}});
+        return run(kind, {}, {{SDATE, month}}, collection);
     }
     // One or two tags as the listing binds them: the third slot (and the second) left NULL, ?8 the sum.
     Rows by_tags(int kind, int tag, int other = 0, int collection = 0) {
-        return run(kind, {{collection ? SCID : 0, collection},
-                          {STAG0, tag},
-                          {other ? STAG1 : 0, other},
-                          {STAGS, tag + other}});
+        std::map<int, int> ints{{STAG0, tag}, {STAGS, tag + other}};
+        if (other) ints[STAG1] = other;
+        return run(kind, ints, {}, collection);
     }
 
   private:
@@ -180,7 +170,10 @@ class CatalogueRows : public testing::Test {
         delete lib_;
         lib_ = nullptr;
     }
-    void SetUp() override { ASSERT_TRUE(cat.ok()); }
+    void SetUp() override {
+        ASSERT_TRUE(cat.ok());
+        for (int k = 0; k < ZLAST; ++k) ASSERT_NE(cat[k], nullptr) << k;
+    }
     static Library* lib_;
     const Library& L = *lib_;
     Catalogue cat{lib_->path()};
@@ -208,32 +201,6 @@ class CatalogueRows : public testing::Test {
 Library* CatalogueRows::lib_ = nullptr;
 
 }  // namespace
-
-TEST(CatalogueCompiles, OnGeneratedLibrariesOpenedReadOnly) {
-    Library small;
-    Catalogue a(small.path());
-    EXPECT_TRUE(a.ok());
-    for (int k = 0; k < ZLAST; ++k) EXPECT_NE(a[k], nullptr) << k;
-
-    ryt::TempDir dir;
-    {
-        ClassicLibraryBuilder b(dir.path());
-        write_demo_library(b, std::time(nullptr));
-    }
-    Catalogue demo(dir.file("zotero.sqlite"));
-    ASSERT_TRUE(demo.ok());
-    // The demo's notes and attachments never come back as items, whatever the letter.
-    std::set<int> not_items;
-    auto add = [](void* out, int, char** v, char**) {
-        return static_cast<std::set<int>*>(out)->insert(atoi(*v)), 0;
-    };
-    sqlite3_exec(demo.db(), "SELECT itemID FROM items WHERE itemTypeID IN (1,14)", add, &not_items, nullptr);
-    ASSERT_FALSE(not_items.empty());
-    Rows all = demo.by_title(ZTINCR, "*");
-    EXPECT_GE(all.size(), 90u);
-    for (const Rows& rows : {all, demo.by_date(ZDATE, "%")})
-        for (const Row& r : rows) EXPECT_FALSE(not_items.count(std::get<0>(r))) << std::get<1>(r);
-}
 
 TEST(CatalogueCompiles, FailsOnAFileThatIsNotALibraryOrLacksATableOrColumn) {
     // The empty and the text file are written as they are; the rest are changes to a library.

@@ -1,7 +1,6 @@
-// The real program on libraries of current versions: WAL files left untouched,
-// libraries held locked by another process, and libraries of no known shape.
+// The real program on libraries of current versions: WAL files left untouched, and
+// libraries held locked by another process.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -9,26 +8,11 @@
 #include <vector>
 
 #include "libgen_modern.h"
+#include "library_files.h"
 #include "lock_holder.h"
 #include "test_support.h"
 
 namespace {
-
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
-        while (const gchar* n = g_dir_read_name(d)) names.push_back(n);
-        g_dir_close(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct timespec mtime_of(const std::string& path) {
-    struct stat st {};
-    stat(path.c_str(), &st);
-    return st.st_mtim;
-}
 
 // Waits until pred() holds, up to timeout_ms.
 template <class Pred>
@@ -50,31 +34,16 @@ ryt::RunResult run_then_terminate(ryt::Child& child) {
     return child.wait();
 }
 
-std::string book_sql(libgen::ModernLibraryBuilder& b, const char* title) {
-    return "BEGIN; INSERT INTO itemDataValues (value) VALUES ('" + std::string(title) +
-           "'); INSERT INTO items (itemTypeID, libraryID, key) VALUES (" + std::to_string(b.type_id("book")) +
-           ", 1, 'LOCKED01'); INSERT INTO itemData VALUES (last_insert_rowid(), " +
-           std::to_string(b.field_id("title")) + ", (SELECT valueID FROM itemDataValues WHERE value='" +
-           title + "')); COMMIT;";
-}
-
 TEST(ProgramOnWalLibrary, LeavesTheLibraryAndItsDirectoryAsTheyWere) {
     ryt::TempDir dir;
     libgen::ModernLibraryBuilder b(dir.path());
     b.add_item({.title = "Quiet Book", .creators = {{"Ann", "Lee"}}});
     b.finish();
-    std::string path = b.database_path();
-    auto names = names_in(dir.path());
-    std::string bytes = ryt::read_file(path);
-    auto mtime = mtime_of(path);
-
-    ryt::Child child({RYX_BINARY, path, "0"});
+    ryt::LibraryFiles before{dir.path(), b.database_path()};
+    ryt::Child child({RYX_BINARY, before.path, "0"});
     ryt::RunResult result = run_then_terminate(child);
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(names_in(dir.path()), names);
-    EXPECT_EQ(ryt::read_file(path), bytes);
-    EXPECT_EQ(mtime_of(path).tv_sec, mtime.tv_sec);
-    EXPECT_EQ(mtime_of(path).tv_nsec, mtime.tv_nsec);
+    before.expect_unchanged();
 }
 
 TEST(ProgramOnLockedLibrary, RunsOnASnapshotAndRemovesIt) {
@@ -83,17 +52,17 @@ TEST(ProgramOnLockedLibrary, RunsOnASnapshotAndRemovesIt) {
     {
         libgen::ModernLibraryBuilder b(dir.path());
         b.add_item({.title = "Old Book"});
-        sql = book_sql(b, "Newest Locked Book");
+        sql = ryt::insert_book_sql(b.type_id("book"), b.field_id("title"));
         path = b.database_path();
     }
     ryt::LockHolder holder(ryt::exclusive_writer(path, sql));
     ASSERT_TRUE(holder.ok());
 
     ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
-    EXPECT_TRUE(wait_for([&] { return names_in(tmp.path()).size() == 1; }, 10000)) << "no snapshot made";
+    EXPECT_TRUE(wait_for([&] { return ryt::names_in(tmp.path()).size() == 1; }, 10000)) << "no snapshot made";
     ryt::RunResult result = run_then_terminate(child);
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(names_in(tmp.path()), std::vector<std::string>{});
+    EXPECT_EQ(ryt::names_in(tmp.path()), std::vector<std::string>{});
 }
 
 // A copy of a library that its owner holds is only trusted when it passes SQLite's
@@ -118,22 +87,8 @@ TEST(ProgramOnLockedLibrary, WithoutAConsistentSnapshotStopsAsLocked) {
     ryt::RunResult result = ryt::run({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_NE(result.err.find("SQL Error: database is locked\n"), std::string::npos) << result.err;
-    EXPECT_EQ(names_in(tmp.path()), std::vector<std::string>{});
+    EXPECT_EQ(ryt::names_in(tmp.path()), std::vector<std::string>{});
     EXPECT_EQ(ryt::read_file(path), bytes);
-}
-
-TEST(ProgramOnOtherDatabase, StopsWithTheSqlError) {
-    ryt::TempDir dir;
-    std::string path = dir.file("other.sqlite");
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open(path.c_str(), &db);
-        sqlite3_exec(db, "CREATE TABLE items (itemID INTEGER PRIMARY KEY)", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-    ryt::RunResult result = ryt::run({RYX_BINARY, path, "0"});
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("SQL Error: no such table: "), std::string::npos) << result.err;
 }
 
 }  // namespace
