@@ -37,11 +37,15 @@ Window find_window(pid_t pid) {
     Window root, parent, *children = nullptr;
     unsigned int n = 0;
     Window found = 0;
+    // Other programs' windows may vanish while we look at them.
+    gdk_error_trap_push();
     if (XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &n)) {
         for (unsigned int i = 0; i < n && found == 0; ++i)
             if (pid_of(children[i]) == pid && is_viewable(children[i])) found = children[i];
         if (children) XFree(children);
     }
+    gdk_flush();
+    gdk_error_trap_pop();
     return found;
 }
 
@@ -64,8 +68,10 @@ void send_close_request(unsigned long window) {
     event.xclient.format = 32;
     event.xclient.data.l[0] = XInternAtom(display(), "WM_DELETE_WINDOW", False);
     event.xclient.data.l[1] = CurrentTime;
+    gdk_error_trap_push();
     XSendEvent(display(), window, False, NoEventMask, &event);
-    XFlush(display());
+    gdk_flush();
+    gdk_error_trap_pop();
 }
 
 }  // namespace ryt
