@@ -40,17 +40,17 @@ TEST(RyIconView, IsAnIconViewTypeNamedRyIconView) {
 
 TEST(RyIconView, ItemHeightStylePropertyIsAReadableStaticInt) {
     gpointer klass = g_type_class_ref(ry_icon_view_get_type());
-    GParamSpec* spec = gtk_widget_class_find_style_property(GTK_WIDGET_CLASS(klass), "item-height");
-    ASSERT_NE(spec, nullptr);
-    ASSERT_TRUE(G_IS_PARAM_SPEC_INT(spec));
-    EXPECT_STREQ(g_param_spec_get_nick(spec), "Item height");
-    EXPECT_STREQ(g_param_spec_get_blurb(spec), "Height in pixels occupied by text and pixbuf");
-    GParamSpecInt* ispec = G_PARAM_SPEC_INT(spec);
+    GParamSpec* pspec = gtk_widget_class_find_style_property(GTK_WIDGET_CLASS(klass), "item-height");
+    ASSERT_NE(pspec, nullptr);
+    ASSERT_TRUE(G_IS_PARAM_SPEC_INT(pspec));
+    EXPECT_STREQ(g_param_spec_get_nick(pspec), "Item height");
+    EXPECT_STREQ(g_param_spec_get_blurb(pspec), "Height in pixels occupied by text and pixbuf");
+    GParamSpecInt* ispec = G_PARAM_SPEC_INT(pspec);
     EXPECT_EQ(ispec->minimum, G_MININT);
     EXPECT_EQ(ispec->maximum, G_MAXINT);
     EXPECT_EQ(ispec->default_value, 0);
-    EXPECT_EQ(int(spec->flags), 225);
-    EXPECT_EQ(spec->owner_type, ry_icon_view_get_type());
+    EXPECT_EQ(int(pspec->flags), 225);
+    EXPECT_EQ(pspec->owner_type, ry_icon_view_get_type());
     g_type_class_unref(klass);
 }
 
