@@ -260,26 +260,7 @@ AddedAttachment ClassicLibraryBuilder::add_attachment(const Attachment& a) {
     if (!a.title.empty()) set_field(out.item_id, field::title, a.title);
     if (!a.url.empty()) set_field(out.item_id, field::url, a.url);
 
-    bool stored = a.link_mode == LinkMode::imported_file || a.link_mode == LinkMode::imported_url;
-    if (stored && !a.file.empty()) {
-        out.path = "storage:" + a.file;
-        std::string dir = storage_path(out.key);
-        make_dirs(dir);
-        out.file_on_disk = dir + "/" + a.file;
-        write_whole_file(out.file_on_disk, a.contents);
-    } else if (a.link_mode == LinkMode::linked_file && !a.file.empty()) {
-        if (!g_path_is_absolute(a.file.c_str()))
-            throw std::invalid_argument("a linked file needs an absolute path: " + a.file);
-        out.path = a.file;
-        if (!a.contents.empty()) {
-            gchar* parent_dir = g_path_get_dirname(a.file.c_str());
-            std::string d = parent_dir;
-            g_free(parent_dir);
-            make_dirs(d);
-            write_whole_file(a.file, a.contents);
-            out.file_on_disk = a.file;
-        }
-    }
+    place_attachment_file(a, storage_path(out.key), out);
 
     sqlite3_stmt* s = stmt(
         "INSERT INTO itemAttachments (itemID, sourceItemID, linkMode, mimeType, charsetID, path, "

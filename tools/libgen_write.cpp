@@ -36,4 +36,26 @@ void make_dirs(const std::string& path) {
     if (g_mkdir_with_parents(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path);
 }
 
+void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out) {
+    bool stored = a.link_mode == LinkMode::imported_file || a.link_mode == LinkMode::imported_url;
+    if (stored && !a.file.empty()) {
+        out.path = "storage:" + a.file;
+        make_dirs(key_dir);
+        out.file_on_disk = key_dir + "/" + a.file;
+        write_whole_file(out.file_on_disk, a.contents);
+    } else if (a.link_mode == LinkMode::linked_file && !a.file.empty()) {
+        if (!g_path_is_absolute(a.file.c_str()))
+            throw std::invalid_argument("a linked file needs an absolute path: " + a.file);
+        out.path = a.file;
+        if (!a.contents.empty()) {
+            gchar* parent_dir = g_path_get_dirname(a.file.c_str());
+            std::string d = parent_dir;
+            g_free(parent_dir);
+            make_dirs(d);
+            write_whole_file(a.file, a.contents);
+            out.file_on_disk = a.file;
+        }
+    }
+}
+
 }  // namespace libgen::detail

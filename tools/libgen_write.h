@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "libgen.h"
+
 namespace libgen::detail {
 
 // The characters of the reference manager's 8-character keys.
@@ -17,6 +19,9 @@ void check(sqlite3* db, int rc, const char* what);
 bool integer_text(const std::string& s, sqlite3_int64* out);
 void write_whole_file(const std::string& path, const std::string& contents);
 void make_dirs(const std::string& path);
+// Writes a stored attachment's file into key_dir, or a linked file's contents to its
+// absolute path, and sets out.path and out.file_on_disk to match.
+void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out);
 
 // Binds the arguments in order: ints, strings, optional strings (NULL when empty).
 struct Binder {
