@@ -81,6 +81,24 @@ struct AddedAttachment {
     std::string file_on_disk;         // where the contents went; empty when none was written
 };
 
+namespace detail {
+
+// The writers' prepared statements by text: each compiled once, then reset and
+// cleared for every reuse.
+class StatementCache {
+  public:
+    sqlite3_stmt* get(sqlite3* db, const char* sql);
+    void clear() { stmts_.clear(); }
+
+  private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+    };
+    std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalizer>> stmts_;
+};
+
+}  // namespace detail
+
 // Time stamps as the reference manager writes them: "YYYY-MM-DD HH:MM:SS", UTC.
 std::string utc_timestamp(std::time_t t);
 
@@ -142,13 +160,9 @@ class ClassicLibraryBuilder final : public LibraryBuilder {
     const std::string& directory() const override { return dir_; }
 
   private:
-    struct StmtFinalizer {
-        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-    };
     struct DbCloser {
         void operator()(sqlite3* db) const { sqlite3_close(db); }
     };
-    using stmt_ptr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
     sqlite3_stmt* stmt(const char* sql);
     void exec(const char* sql);
@@ -162,7 +176,7 @@ class ClassicLibraryBuilder final : public LibraryBuilder {
     std::time_t now_;
     std::mt19937 rng_;
     std::unique_ptr<sqlite3, DbCloser> db_;
-    std::map<std::string, stmt_ptr> stmts_;  // by text: each prepared once
+    detail::StatementCache stmts_;
     std::unordered_set<std::string> keys_;
     std::map<int, std::string> item_keys_;
     std::map<std::string, int> values_;

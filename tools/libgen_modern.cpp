@@ -450,16 +450,7 @@ void ModernLibraryBuilder::exec(const char* sql) {
 
 sqlite3_stmt* ModernLibraryBuilder::stmt(const char* sql) {
     if (finished_) throw std::logic_error("library already finished");
-    auto& slot = stmts_[sql];
-    if (!slot) {
-        sqlite3_stmt* s = nullptr;
-        check(db_.get(), sqlite3_prepare_v2(db_.get(), sql, -1, &s, nullptr), sql);
-        slot.reset(s);
-    } else {
-        sqlite3_reset(slot.get());
-        sqlite3_clear_bindings(slot.get());
-    }
-    return slot.get();
+    return stmts_.get(db_.get(), sql);
 }
 
 void ModernLibraryBuilder::step(sqlite3_stmt* s) {

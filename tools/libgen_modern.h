@@ -97,13 +97,9 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     Numbering numbering() const { return options_.numbering; }
 
   private:
-    struct StmtFinalizer {
-        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-    };
     struct DbCloser {
         void operator()(sqlite3* db) const { sqlite3_close(db); }
     };
-    using stmt_ptr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
     sqlite3_stmt* stmt(const char* sql);
     void exec(const char* sql);
@@ -121,7 +117,7 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     ModernOptions options_;
     std::mt19937 rng_;
     std::unique_ptr<sqlite3, DbCloser> db_;
-    std::map<std::string, stmt_ptr> stmts_;
+    detail::StatementCache stmts_;
     std::map<std::string, int> type_ids_, field_ids_;
     std::unordered_set<std::string> keys_;
     std::map<int, std::string> item_keys_;

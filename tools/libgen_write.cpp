@@ -36,6 +36,19 @@ void make_dirs(const std::string& path) {
     if (g_mkdir_with_parents(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path);
 }
 
+sqlite3_stmt* StatementCache::get(sqlite3* db, const char* sql) {
+    auto& slot = stmts_[sql];
+    if (!slot) {
+        sqlite3_stmt* s = nullptr;
+        check(db, sqlite3_prepare_v2(db, sql, -1, &s, nullptr), sql);
+        slot.reset(s);
+    } else {
+        sqlite3_reset(slot.get());
+        sqlite3_clear_bindings(slot.get());
+    }
+    return slot.get();
+}
+
 void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out) {
     bool stored = a.link_mode == LinkMode::imported_file || a.link_mode == LinkMode::imported_url;
     if (stored && !a.file.empty()) {
