@@ -431,7 +431,10 @@ void write_synthetic_library(LibraryBuilder& b, const SyntheticOptions& o, std::
 
     // A pool of people, a few of them prolific.
     std::vector<Creator> people;
-    for (int k = 0; k < std::max(50, o.items / 4); ++k) people.push_back({name(), name()});
+    for (int k = 0; k < std::max(50, o.items / 4); ++k) {
+        std::string first = name();
+        people.push_back({first, name()});
+    }
     std::vector<int> tags;
     for (int k = 0; k < o.tags; ++k)
         tags.push_back(b.add_tag(word() + " " + std::to_string(k), k % 5 == 4 ? tag_automatic : tag_manual));
@@ -450,11 +453,15 @@ void write_synthetic_library(LibraryBuilder& b, const SyntheticOptions& o, std::
     for (int i = 0; i < o.items; ++i) {
         Item item;
         item.type = types[below(int(std::size(types)))];
-        std::string title = title_prefixes[below(int(std::size(title_prefixes)))] + capitalised(word());
+        // One draw per statement where several meet: the order of operands is up to
+        // the compiler, and the same seed must give the same library everywhere.
+        std::string title = title_prefixes[below(int(std::size(title_prefixes)))];
+        title += capitalised(word());
         for (int k = 0, n = below(6); k < n; ++k) title += " " + word();
         if (below(50) == 0) title = std::to_string(1800 + below(220));
         item.title = title;
-        int n_creators = std::min(below(4) + below(3), 5);  // mostly one to three
+        int n_creators = below(4);
+        n_creators = std::min(n_creators + below(3), 5);  // mostly one to three
         for (int k = 0; k < n_creators; ++k) {
             int pick = below(3) == 0 ? below(20) : below(int(people.size()));
             item.creators.push_back(people[size_t(pick)]);
@@ -465,7 +472,9 @@ void write_synthetic_library(LibraryBuilder& b, const SyntheticOptions& o, std::
         int id = b.add_item(item);
 
         // Tags: small numbers, the first ones much more common.
-        for (int k = 0, n = below(4) + (below(4) == 0 ? below(6) : 0); k < n && !tags.empty(); ++k) {
+        int n_tags = below(4);
+        if (below(4) == 0) n_tags += below(6);
+        for (int k = 0; k < n_tags && !tags.empty(); ++k) {
             int r = below(int(tags.size()));
             b.tag_item(id, tags[size_t(below(3) == 0 ? r : r / 10)]);
         }

@@ -1,12 +1,13 @@
 // ryx-libgen: writes a Zotero library (classic schema) for trying the program out
 // (--demo) or for measuring it (--items/--tags/--collections).
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,10 +30,11 @@ void usage() {
         "install or as one upgraded from a classic library.\n");
 }
 
-bool parse_number(const char* text, long min, long* out) {
+// long long: a seed goes up to 2^32 - 1, past a 32-bit long.
+bool parse_number(const char* text, long long min, long long* out) {
     char* end = nullptr;
     errno = 0;
-    long v = strtol(text, &end, 10);
+    long long v = strtoll(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || v < min) return false;
     *out = v;
     return true;
@@ -48,7 +50,7 @@ int main(int argc, char** argv) {
     const char* dir = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        long v = 0;
+        long long v = 0;
         if (strcmp(a, "--demo") == 0) {
             demo = true;
         } else if (strcmp(a, "--modern") == 0 && i + 1 < argc) {
@@ -65,9 +67,9 @@ int main(int argc, char** argv) {
                     strcmp(a, "--collections") == 0 || strcmp(a, "--seed") == 0 || strcmp(a, "--now") == 0) &&
                    i + 1 < argc) {
             // Counts stay within what an int and the disk can take; --now is any time.
-            long max = strcmp(a, "--now") == 0    ? LONG_MAX
-                       : strcmp(a, "--seed") == 0 ? 4294967295L
-                                                  : 10000000L;
+            long long max = strcmp(a, "--now") == 0    ? std::numeric_limits<std::time_t>::max()
+                            : strcmp(a, "--seed") == 0 ? std::numeric_limits<std::uint32_t>::max()
+                                                       : 10000000;
             if (!parse_number(argv[++i], 0, &v) || v > max) {
                 fprintf(stderr, "ryx-libgen: bad number for %s: %s\n", a, argv[i]);
                 return 2;
