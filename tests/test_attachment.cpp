@@ -3,6 +3,7 @@
 // messages the daemon stand-in receives and the dialogs the user sees.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <string>
@@ -227,7 +228,14 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
     EXPECT_TRUE(open({1, "application/pdf", "storage:paper.pdf", "ABCD2345"}).empty());
     EXPECT_EQ(documents_in(dir), Strings{"paper.pdf 15 1500000000"});
     EXPECT_EQ(metadbs_below(library_), Strings{dir + "/" + kMetadbFile});
-    EXPECT_EQ(start_tasks(stub, 2).size(), 2u);
+
+    // Sizes past 2 GiB too (the file is sparse).
+    std::string big = store("BIG23456", "big.pdf", "");
+    ASSERT_EQ(truncate(big.c_str(), 2200000000), 0);
+    set_mtime(big, 1500000000);
+    EXPECT_TRUE(open({2, "application/pdf", "storage:big.pdf", "BIG23456"}).empty());
+    EXPECT_EQ(documents_in(library_ + "/storage/BIG23456"), Strings{"big.pdf 2200000000 1500000000"});
+    EXPECT_EQ(start_tasks(stub, 3).size(), 3u);
 }
 
 TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
