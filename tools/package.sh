@@ -16,7 +16,8 @@ if [ "${2:-}" = "--start" ]; then
   "$ryx" "$library" &
   pid=$!
   for _ in $(seq 120); do
-    if xwininfo -root -tree | grep -q '"ryx"'; then
+    # The main window, not GTK's 10x10 leader window.
+    if xwininfo -root -tree | grep -Eq '"ryx".* [0-9]{3,}x[0-9]{3,}\+'; then
       echo "The installed program started and shows its window."
       kill -TERM "$pid"
       wait "$pid" || true
@@ -31,7 +32,7 @@ if [ "${2:-}" = "--start" ]; then
 fi
 
 cross_setup "$arch"
-tools/install-deps.sh dpkg-dev
+tools/install-deps.sh dpkg-dev arch-test
 sysroot=$sysroot_cache/bookworm-$arch
 make_system_folder "$sysroot" "$arch" bookworm extract \
   libgtk2.0-dev,libgconf2-dev,libsqlite3-dev,libx11-dev,libc6-dev
@@ -41,7 +42,7 @@ version=$(sed -n 's/^project(ryx VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 build=build-package-$arch
 stage=$PWD/$build/stage
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/debian-cross.cmake" \
-  -DRYX_CROSS_ARCH="$arch" -DRYX_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DRYX_CROSS_ARCH="$arch" -DRYX_SYSROOT="$sysroot" -DBUILD_TESTING=OFF \
   -DCMAKE_CXX_FLAGS="-Werror"
 cmake --build "$build" -j"$(nproc)" --target ryx ryx-libgen
 rm -rf "$stage"
