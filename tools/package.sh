@@ -66,7 +66,9 @@ CONTROL
 deb=dist/ryx_${version}_$arch.deb
 tarball=dist/ryx-$version-$arch.tar.gz
 dpkg-deb --root-owner-group --build "$stage" "$deb"
-tar --owner=0 --group=0 --exclude=./DEBIAN -C "$stage" -czf "$tarball" .
+# The archive holds the program's folder, to unpack wherever the card is mounted.
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+tar --owner=0 --group=0 -C "$stage$prefix" -czf "$tarball" .
 echo "Made $deb and $tarball (needs glibc $glibc)"
 
 # The check: a fresh system folder with nothing but the package and what it depends on.
@@ -74,7 +76,6 @@ checkroot=$sysroot_cache/package-check-$arch
 run_as_root rm -rf "$checkroot"
 make_system_folder "$checkroot" "$arch" bookworm apt "$PWD/$deb" \
   --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount
-prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 library=$PWD/$build/demo
 rm -rf "$library"
 QEMU_LD_PREFIX=$sysroot "$build/tools/ryx-libgen" --demo "$library"
