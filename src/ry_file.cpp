@@ -202,8 +202,8 @@ int create_metadatabase(const gchar* directory, const gchar* filename, const gch
     // Any other answer means a database we cannot read: leave it alone.
     if (rc != ER_NOT_FOUND) return 0;
     struct stat st;
-    if (ermetadb_create_database(dir.get()) != ER_OK || ermetadb_open_database(metadb.get(), dir.get()) != ER_OK ||
-        stat(fullpath, &st) != 0)
+    if (ermetadb_create_database(dir.get()) != ER_OK ||
+        ermetadb_open_database(metadb.get(), dir.get()) != ER_OK || stat(fullpath, &st) != 0)
         return 1;
     if (!S_ISREG(st.st_mode)) return 0;
     ermetadb_add_document(metadb.get(), file.get(), gint64(st.st_size), gint64(st.st_mtime));
