@@ -29,7 +29,7 @@ fi
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/debian-cross.cmake" \
-  -DRYX_CROSS_ARCH="$arch" -DRYX_SYSROOT="$sysroot" -DRYX_SHARE_DIR="$PWD/$build/share" \
+  -DRYX_CROSS_ARCH="$arch" -DRYX_SYSROOT="$sysroot" \
   -DCMAKE_CXX_FLAGS="-Werror" "${launcher[@]}" "${cmake_args[@]}"
 cmake --build "$build" -j"$(nproc)"
 
