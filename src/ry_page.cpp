@@ -234,8 +234,7 @@ void on_size_allocate(GtkWidget* widget, GtkAllocation*, gpointer) {
 }  // namespace
 
 void ry_attach_item_rows(GtkTreeView* item_list) {
-    g_object_set_data_full(G_OBJECT(item_list), kPageKey, std::make_unique<ItemPage>().release(),
-                           [](gpointer p) { std::unique_ptr<ItemPage> owned(static_cast<ItemPage*>(p)); });
+    ry::set_owned_data(item_list, kPageKey, std::make_unique<ItemPage>());
     g_signal_connect_after(item_list, "size-allocate", G_CALLBACK(on_size_allocate), nullptr);
 }
 
