@@ -35,6 +35,8 @@ constexpr int journalArticle = 4;
 constexpr int webpage = 13;
 constexpr int attachment = 14;
 constexpr int legal_case = 17;  // "case"
+constexpr int statute = 20;
+constexpr int email = 21;
 constexpr int conferencePaper = 33;
 constexpr int document = 34;
 }  // namespace item_type
@@ -135,8 +137,10 @@ class LibraryBuilder {
 void create_classic_schema(sqlite3* db);
 
 // Writes a classic library into dir/zotero.sqlite (replacing an existing file) and
-// dir/storage/. All rows go in one transaction, committed by finish() (or by the
-// destructor, which swallows errors). Failures throw std::runtime_error.
+// dir/storage/. A title given for a case, statute or e-mail goes to the field that
+// stands for it there (caseName, nameOfAct, subject). All rows go in one transaction,
+// committed by finish() (or by the destructor, which swallows errors). Failures throw
+// std::runtime_error.
 class ClassicLibraryBuilder final : public LibraryBuilder {
   public:
     // now: the clock for rows given no date; seed: for the keys.
