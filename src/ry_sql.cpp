@@ -291,7 +291,12 @@ void ry_list_recent_items(gpointer data) {
     ry_append_items(sql_data.statement, sql_data.model, TRUE);
 }
 
-void ry_list_items_by_button(GtkWidget*, gpointer data) { ry_list_items(static_cast<ry_search_data*>(data)); }
+// GTK also emits "clicked" on the key that its row switches off: only the key now
+// active lists, so that a tap runs one statement.
+void ry_list_items_by_button(GtkWidget* widget, gpointer data) {
+    if (GTK_IS_TOGGLE_BUTTON(widget) && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget))) return;
+    ry_list_items(static_cast<ry_search_data*>(data));
+}
 
 void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
     ry_list_items(static_cast<ry_search_data*>(data));
