@@ -43,7 +43,7 @@ cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 rm -rf "$demo"
-"$build/tools/ryx-libgen" --demo "$demo/library"
+"$build/tools/libgen/ryx-libgen" --demo "$demo/library"
 tools/demo-registry.sh "$demo"
 export GCONF_DEFAULT_SOURCE_PATH="$demo/gconf.path"
 export NO_AT_BRIDGE=1
