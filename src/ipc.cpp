@@ -7,7 +7,8 @@
 #include <cstdlib>
 
 #include "eripc.h"
-#include "main.h"
+#include "ry_app.h"
+#include "ry_test_hooks.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "ipc.h"
 #include "ry_ctr.h"
@@ -24,13 +25,7 @@
 #define RYX_SHARE_DIR "/media/mmcblk0p1/Programs/_ryx2/share/ryx"
 #endif
 
-int with_metadb = WITH_METADB;
-GtkWidget* g_main_window = nullptr;
-
 namespace {
-
-const char rc_filename[] = RYX_SHARE_DIR "/ryx.rc";
-const char hist_filename[] = RYX_SHARE_DIR "/ryx.history";
 
 // Set when SIGTERM arrives before the main loop runs, so that it is not entered.
 bool quit_requested = false;
@@ -153,14 +148,6 @@ gboolean on_startup_complete(gpointer /*data*/) {
     return FALSE;
 }
 
-void run_error_dialog(const gchar* msg) {
-    // "%s" keeps a "%" in the message from being read as a directive.
-    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(g_main_window), GTK_DIALOG_DESTROY_WITH_PARENT,
-                                               GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", msg);
-    gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
-}
-
 int ry_metadb_flag(int argc, char** argv) {
     if (argc < 3) return WITH_METADB;
     // As atoi, but without its undefined behaviour on overflow.
@@ -170,9 +157,43 @@ int ry_metadb_flag(int argc, char** argv) {
     return static_cast<int>(value);
 }
 
-int ry_main(int argc, char** argv) {
-    GQueue history = G_QUEUE_INIT;
+namespace {
 
+// What one run holds from start-up to exit, released in one place on every way out:
+// the statements, the library (and its snapshot), and the history, which is written
+// back only by a run that got as far as its window.
+struct ry_run {
+    GQueue history = G_QUEUE_INIT;
+    GKeyFile* histfile = nullptr;
+    std::string hist_filename;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statements[ZLAST] = {};
+    bool save_history = false;
+
+    ry_run() = default;
+    ry_run(const ry_run&) = delete;
+    ry_run& operator=(const ry_run&) = delete;
+    ~ry_run() {
+        for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
+        sqlite3_close(db);
+        ry_close_library();
+        if (save_history) {
+            ry_save_history_file(hist_filename.c_str(), histfile, &history);
+        } else {
+            g_queue_clear(&history);
+            if (histfile != nullptr) g_key_file_free(histfile);
+        }
+    }
+};
+
+}  // namespace
+
+std::string ry_share_file(const char* name) {
+    const gchar* dir = g_getenv("RYX_SHARE_DIR");
+    return std::string(dir != nullptr && *dir != '\0' ? dir : RYX_SHARE_DIR) + "/" + name;
+}
+
+int ry_main(int argc, char** argv) {
     // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
     // wake-up happens inside the signal handler itself.
     g_unix_signal_add(
@@ -190,32 +211,24 @@ int ry_main(int argc, char** argv) {
     }
 
     ipc_set_services();
-    if (!g_file_test(rc_filename, G_FILE_TEST_IS_REGULAR))
-        fprintf(stderr, "ryx: no style file %s: using GTK's default look\n", rc_filename);
-    gtk_rc_parse(rc_filename);
-    GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
+    const std::string rc_filename = ry_share_file("ryx.rc");
+    if (!g_file_test(rc_filename.c_str(), G_FILE_TEST_IS_REGULAR))
+        fprintf(stderr, "ryx: no style file %s: using GTK's default look\n", rc_filename.c_str());
+    gtk_rc_parse(rc_filename.c_str());
+    ry_run run;
+    run.hist_filename = ry_share_file("ryx.history");
+    run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
 
-    sqlite3* db = nullptr;
-    int open_rc = ry_open_library(argv[1], &db);
+    int open_rc = ry_open_library(argv[1], &run.db);
     if (open_rc != SQLITE_OK) {
         // No consistent snapshot of a library that its owner holds locked.
         if (open_rc == SQLITE_BUSY)
             fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
         else
-            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
-        sqlite3_close(db);
-        ry_close_library();
-        g_key_file_free(histfile);
+            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
         return 1;
     }
-
-    sqlite3_stmt* ry_main_statements[ZLAST];
-    if (!ry_sql_try_prepare(db, ry_main_statements)) {
-        sqlite3_close(db);
-        ry_close_library();
-        g_key_file_free(histfile);
-        return 1;
-    }
+    if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
 
     ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
     with_metadb = ry_metadb_flag(argc, argv);
@@ -226,8 +239,8 @@ int ry_main(int argc, char** argv) {
     ry_radio_group rgroup{};
     ry_search_data search_data{};
     GtkWidget* collection_list = nullptr;
-    GtkWidget* main_box = build_window_contents(window, db, ry_main_statements, &history, zotero_dir.get(),
-                                                &rgroup, &search_data, &collection_list);
+    GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
+                                                zotero_dir.get(), &rgroup, &search_data, &collection_list);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);
@@ -235,10 +248,6 @@ int ry_main(int argc, char** argv) {
     g_idle_add(on_startup_complete, nullptr);
 
     if (!quit_requested) gtk_main();
-
-    for (int k = 0; k < ZLAST; ++k) sqlite3_finalize(ry_main_statements[k]);
-    sqlite3_close(db);
-    ry_close_library();
-    ry_save_history_file(hist_filename, histfile, &history);
+    run.save_history = true;
     return 0;
 }

@@ -1,15 +1,12 @@
-// Globals shared by the program's parts, and the program's start-up and shutdown.
+// The program's start-up, its window and its shutdown (the settings shared with the
+// other parts are in ry_app.h).
 #pragma once
 
+#include <string>
+
 #include "gtk_include.h"
+#include "ry_app.h"
 
-enum { NO_METADB = 0, WITH_METADB = 1, WITH_CTB = 2 };
-
-extern int with_metadb;
-extern GtkWidget* g_main_window;
-
-// Shows msg literally in an error dialog over the main window and waits for OK.
-void run_error_dialog(const gchar* msg);
 gboolean on_startup_complete(gpointer data);
 void on_sigterm(int signo);
 
@@ -29,5 +26,8 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
 
 // The metadata flag from the arguments left after GTK's options.
 int ry_metadb_flag(int argc, char** argv);
+// name inside the directory of the style and history files: $RYX_SHARE_DIR when it is
+// set and not empty, else the directory the program was built for.
+std::string ry_share_file(const char* name);
 // The whole program; main() only calls this.
 int ry_main(int argc, char** argv);

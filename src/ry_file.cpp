@@ -14,9 +14,10 @@
 
 #include "ermetadb.h"
 #include "ipc.h"
-#include "main.h"
+#include "ry_app.h"
 #include "ry_model.h"
 #include "ry_raii.h"
+#include "ry_test_hooks.h"
 
 // The registry's GConf readers: a new string value of dir/key or NULL, and the
 // entries of one viewer directory.

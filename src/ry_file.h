@@ -27,9 +27,6 @@ gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath);
 // TRUE when <library>/storage/<key>/<filename> stays inside <library>/storage/<key>:
 // key is one real directory name and filename has no ".." component.
 gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
-// Drops the registry so that the next lookup reads GConf again (tests only: the
-// program reads it once per run).
-void ry_forget_filetype_info();
 
 // "row-activated" of the attachment list; data is the library directory.
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
