@@ -123,7 +123,8 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
 }
 
 // The window is exactly as large as the screen, with or without a window manager,
-// whatever its lists hold.
+// whatever its lists hold: the item list takes the height left and shows as many
+// rows as fit.
 GtkWidget* create_main_window() {
     ry_apply_layout_settings();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

@@ -6,6 +6,7 @@
 #include "ry_iconview.h"
 #include "ry_layout.h"
 #include "ry_model.h"
+#include "ry_page.h"
 
 // ---- The list views and the tag view ----
 
@@ -51,7 +52,10 @@ GtkWidget* ry_create_item_list() {
     g_object_set(renderer, "xalign", 1.0, NULL);
     append_text_column(er_item_list, "", renderer, ITEM_CREATOR_FIRSTNAME, sizes.name_width);
     append_text_column(er_item_list, "NAME", one_line_renderer(), ITEM_CREATOR_LASTNAME, sizes.name_width);
+    // Its rows never size it: it shows a page of its listing in the height it gets,
+    // and asks for three rows.
     gtk_widget_set_size_request(item_list, 1, ry_list_height(3, false));
+    ry_attach_item_rows(GTK_TREE_VIEW(item_list));
     return item_list;
 }
 
