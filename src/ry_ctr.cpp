@@ -1,6 +1,7 @@
 // Paging the views with their tool boxes, and quitting.
 #include "ry_ctr.h"
 
+#include "ry_page.h"
 #include "ry_raii.h"
 
 gboolean ry_quit_program(GtkWidget* /*widget*/, gpointer /*data*/) {
@@ -47,15 +48,25 @@ int row_count(GtkTreeModel* model) { return model ? gtk_tree_model_iter_n_childr
 
 }  // namespace
 
-// Runs at each new allocation of the view: the tool box is wanted while rows lie
-// below the visible part. With no visible row at all it is left as it is.
+// Runs at each new allocation of the view: the tool box is wanted while the list
+// can be paged either way, rows lying above or below the visible part. With no
+// visible row at all it is left as it is.
 void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer data) {
     if (!GTK_IS_TREE_VIEW(widget) && !GTK_IS_ICON_VIEW(widget)) return;
-    ry::tree_path_ptr end;
-    if (!visible_range(widget, nullptr, &end)) return;
+    // The item list shows one page of its listing: the listing decides.
+    if (int paged = ry_page_can_move(widget); paged >= 0) {
+        if (paged)
+            gtk_widget_show_all(GTK_WIDGET(data));
+        else
+            gtk_widget_hide_all(GTK_WIDGET(data));
+        return;
+    }
+    ry::tree_path_ptr start, end;
+    if (!visible_range(widget, &start, &end)) return;
     int rows = row_count(view_model(widget));
+    int first_visible = gtk_tree_path_get_indices(start.get())[0];
     int last_visible = gtk_tree_path_get_indices(end.get())[0];
-    if (last_visible < rows - 1)
+    if (first_visible > 0 || last_visible < rows - 1)
         gtk_widget_show_all(GTK_WIDGET(data));
     else
         gtk_widget_hide_all(GTK_WIDGET(data));
@@ -63,6 +74,7 @@ void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer 
 
 void ry_scroll_to_first(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_to_first(view)) return;
     if (row_count(view_model(view)) <= 0) return;
     ry::tree_path_ptr first(gtk_tree_path_new_from_indices(0, -1));
     scroll_to(view, first.get(), 1.0);
@@ -71,6 +83,7 @@ void ry_scroll_to_first(GtkWidget* /*widget*/, gpointer data) {
 // One page up: the row at the top edge goes to the bottom edge.
 void ry_scroll_up(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_up(view)) return;
     ry::tree_path_ptr start;
     if (!visible_range(view, &start, nullptr)) return;
     scroll_to(view, start.get(), 1.0);
@@ -79,6 +92,7 @@ void ry_scroll_up(GtkWidget* /*widget*/, gpointer data) {
 // One page down: the row at the bottom edge goes to the top edge.
 void ry_scroll_down(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_down(view)) return;
     ry::tree_path_ptr end;
     if (!visible_range(view, nullptr, &end)) return;
     scroll_to(view, end.get(), 0.0);
@@ -86,6 +100,7 @@ void ry_scroll_down(GtkWidget* /*widget*/, gpointer data) {
 
 void ry_scroll_to_last(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_to_last(view)) return;
     int rows = row_count(view_model(view));
     if (rows <= 0) return;
     ry::tree_path_ptr last(gtk_tree_path_new_from_indices(rows - 1, -1));

@@ -7,118 +7,110 @@
 #include <cstring>
 
 #include "ry_model.h"
+#include "ry_page.h"
 #include "ry_raii.h"
 
-// The texts are the library's query contract: kept character for character,
-// double and trailing blanks included.
+// Every item statement reads listedItems, the view of the items a user sees with their
+// titles, which opening the library creates. Kinds 4 to 7 list only creators whose last
+// name matches. A tag listing matches the tags per item before its creators are joined:
+// grouped per creator, as it once was, a creator named twice on one item (as author and
+// editor, or two people of one name) counted every tag twice and lost the item.
 const char* const ry_statement_texts[ZLAST] = {
     // ZTINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 "
-    "OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an "
-    "'||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID "
-    "NOT IN (1,14) ORDER BY i.value,i.itemID,cr.lastname",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
+    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
+    "'On the '||?2) ORDER BY i.value,i.itemID,cr.lastname",
     // ZC_TINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value "
-    "GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR "
-    "i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "i.value,i.itemID,cr.lastname",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
+    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
+    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
+    "BY i.value,i.itemID,cr.lastname",
     // ZNCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 "
-    "OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an "
-    "'||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID "
-    "NOT IN (1,14) ORDER BY cr.lastname,i.value,i.itemID",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
+    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
+    "'On the '||?2) ORDER BY cr.lastname,i.value,i.itemID",
     // ZC_NCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value "
-    "GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR "
-    "i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "cr.lastname,i.value,i.itemID",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
+    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
+    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
+    "BY cr.lastname,i.value,i.itemID",
     // ZTICR
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id WHERE cd.lastname GLOB ?3 AND "
-    "(idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 "
-    "OR idv.value GLOB 'On a '||?2 OR idv.value GLOB 'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value "
-    "GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND id.fieldID=110 ORDER BY "
-    "idv.value,id.itemID,cd.lastname",
-    // ZC_TICR. This and ZC_CRTI join the collection on the item alone: a natural join
-    // would also match itemCreators.orderIndex with collectionItems.orderIndex and drop
-    // creators and whole items.
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
-    "idv.value GLOB 'On '||?2 "
-    "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
-    "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
-    "id.fieldID=110 ORDER BY idv.value,id.itemID,cd.lastname",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
+    "the '||?2) ORDER BY i.value,i.itemID,cd.lastName",
+    // ZC_TICR
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
+    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
+    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
+    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
+    "i.value,i.itemID,cd.lastName",
     // ZCRTI
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id WHERE cd.lastname GLOB ?3 AND "
-    "(idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 "
-    "OR idv.value GLOB 'On a '||?2 OR idv.value GLOB 'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value "
-    "GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND id.fieldID=110 ORDER BY "
-    "cd.lastname,idv.value,id.itemID",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
+    "the '||?2) ORDER BY cd.lastName,i.value,i.itemID",
     // ZC_CRTI
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
-    "idv.value GLOB 'On '||?2 "
-    "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
-    "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
-    "id.fieldID=110 ORDER BY cd.lastname,idv.value,id.itemID",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
+    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
+    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
+    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
+    "cd.lastName,i.value,i.itemID",
     // ZDATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE i.dateAdded LIKE ?4 AND i.fieldID=110 AND "
-    "i.itemTypeID NOT IN (1,14) ORDER BY i.dateAdded,i.itemID DESC ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
     // ZC_DATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND i.dateAdded LIKE ?4 AND i.fieldID=110 AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "i.dateAdded,i.itemID DESC ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.dateAdded LIKE ?4 ORDER "
+    "BY i.dateAdded,i.itemID DESC",
     // ZTAGED
-    "SELECT id.itemID,idv.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM items i NATURAL JOIN "
-    "itemTags it NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv LEFT OUTER JOIN (itemCreators ic "
-    "NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE it.tagID IN "
-    "(?5,?6,?7) AND id.fieldID=110 AND i.itemTypeID NOT IN (1,14) GROUP BY "
-    "i.itemID,idv.value,cr.firstName,cr.lastName HAVING SUM(it.tagID)=?8 ORDER BY idv.value,i.itemID ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING "
+    "SUM(tagID)=?8) ORDER BY i.value,i.itemID,cr.lastname",
     // ZC_TAGED
-    "SELECT id.itemID,idv.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci "
-    "NATURAL JOIN items i NATURAL JOIN itemTags it NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv "
-    "LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON "
-    "i.itemID=cr.itemID WHERE ci.collectionID=?1 AND it.tagID IN (?5,?6,?7) AND id.fieldID=110 AND "
-    "i.itemTypeID NOT IN (1,14) GROUP BY i.itemID,idv.value,cr.firstName,cr.lastName HAVING SUM(it.tagID)=?8 "
-    "ORDER BY idv.value,i.itemID ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.itemID IN (SELECT "
+    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
+    "i.value,i.itemID,cr.lastname",
     // ZTAG
-    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN itemTags it WHERE it.itemID IN (SELECT "
-    "it.itemID from itemTags it  WHERE it.tagID IN (?5,?6,?7)  GROUP BY it.itemID  HAVING SUM(it.tagID)=?8 ) "
-    "ORDER BY t.type DESC, t.name DESC",
+    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID IN (SELECT "
+    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
+    "t.type DESC, t.name DESC",
     // ZC_TAG
-    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN itemTags it NATURAL JOIN collectionitems ci "
-    "WHERE ci.collectionID=?1 AND it.itemID IN (SELECT it.itemID from itemTags it  WHERE it.tagID IN "
-    "(?5,?6,?7)  GROUP BY it.itemID  HAVING SUM(it.tagID)=?8 ) ORDER BY t.type DESC, t.name DESC",
+    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti JOIN collectionitems ci ON "
+    "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN (SELECT itemID FROM taggedItems WHERE "
+    "tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY t.type DESC, t.name DESC",
     // ZAT
     "SELECT a.sourceitemID, a.mimeType, a.path, i.key FROM itemAttachments a NATURAL JOIN items i WHERE "
     "sourceitemID=?9",
     // ZRECENT
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE i.itemID=?10 AND i.fieldID=110  AND "
-    "i.itemTypeID NOT IN (1,14) ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.itemID=?10",
 };
 
 const char* const ry_label_texts[2] = {
     "SELECT c.collectionID,c.collectionName FROM collections c ORDER BY c.collectionName DESC",
-    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 ORDER BY t.name DESC",
+    // Only tags that lead to some item.
+    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND t.tagID IN (SELECT tagID FROM taggedItems) ORDER "
+    "BY "
+    "t.name DESC",
 };
 
 const char* const ry_separator_text =
@@ -162,68 +154,26 @@ void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) 
     sqlite3_bind_text(statement, parameter, text, int(strlen(text)), SQLITE_STATIC);
 }
 
-// Detaches a tree view's model for the length of a refill, so that the view does
-// not react to every row, and gives it back at the end.
-class DetachedModel {
-  public:
-    explicit DetachedModel(GtkTreeView* view) : view_(view), model_(gtk_tree_view_get_model(view)) {
-        if (model_ != nullptr) {
-            g_object_ref(model_);
-            gtk_tree_view_set_model(view_, nullptr);
-        }
-    }
-    ~DetachedModel() {
-        if (model_ != nullptr) {
-            gtk_tree_view_set_model(view_, model_);
-            g_object_unref(model_);
-        }
-    }
-    DetachedModel(const DetachedModel&) = delete;
-    DetachedModel& operator=(const DetachedModel&) = delete;
-    GtkTreeModel* model() const { return model_; }
-
-  private:
-    GtkTreeView* view_;
-    GtkTreeModel* model_;
-};
-
 }  // namespace
 
-// The rows go in through prepared GValues holding the statement's own texts
-// (static strings): the store makes the one copy it keeps, and no text is
-// duplicated on the way, which matters for lists of tens of thousands of rows.
-void ry_append_items(sqlite3_stmt* statement, GtkTreeModel* model, gboolean with_tail) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    static const gint head_columns[] = {ITEM_ID, ITEM_CREATOR_FIRSTNAME, ITEM_CREATOR_LASTNAME, ITEM_TITLE};
-    GValue values[4] = {G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT};
-    g_value_init(&values[0], G_TYPE_INT);
-    for (int i = 1; i < 4; ++i) g_value_init(&values[i], G_TYPE_STRING);
+// The rows go to the item list's own store, which copies their texts once; the
+// view's model then gets only the page on screen.
+void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_tail) {
     {
         ry::StmtResetGuard reset(statement);
-        int pid = -1;
+        gint64 pid = -1;
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            int id = sqlite3_column_int(statement, 0);
-            g_value_set_int(&values[0], id);
-            g_value_set_static_string(&values[1], column_text(statement, 2));
-            g_value_set_static_string(&values[2], column_text(statement, 3));
+            gint64 id = sqlite3_column_int64(statement, 0);
             // A further row of the same item names one more creator; its title
             // stays unset so that the item reads as one entry.
-            if (id == pid) {
-                gtk_list_store_insert_with_valuesv(store, nullptr, -1, const_cast<gint*>(head_columns),
-                                                   values, 3);
-            } else {
-                g_value_set_static_string(&values[3], column_text(statement, 1));
-                gtk_list_store_insert_with_valuesv(store, nullptr, -1, const_cast<gint*>(head_columns),
-                                                   values, 4);
-            }
+            rows->append(id, id == pid ? nullptr : column_text(statement, 1), column_text(statement, 2),
+                         column_text(statement, 3));
             pid = id;
         }
         if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
     }
-    for (GValue& v : values) g_value_unset(&v);
-    if (with_tail)
-        gtk_list_store_insert_with_values(store, nullptr, -1, ITEM_ID, -1, ITEM_TITLE, ry_separator_text, -1);
+    if (with_tail) rows->append(-1, ry_separator_text, nullptr, nullptr);
 }
 
 void ry_list_items(ry_search_data* data) {
@@ -231,8 +181,8 @@ void ry_list_items(ry_search_data* data) {
     // Only the whole-library item kinds are ever stored; anything else would
     // index past the item statements.
     if (k < 0 || k >= ZSEP || k % 2 != 0) return;
-    DetachedModel detached(data->item_list);
-    if (detached.model() == nullptr) return;
+    ry_item_rows* rows = ry_item_rows_of(data->item_list);
+    if (rows == nullptr) return;
 
     sqlite3_stmt* statement;
     if (sql_que.cid > 0) {
@@ -274,8 +224,9 @@ void ry_list_items(ry_search_data* data) {
         default:
             break;
     }
-    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
-    ry_append_items(statement, detached.model(), TRUE);
+    rows->clear();
+    ry_append_items(statement, rows, TRUE);
+    ry_show_first_page(data->item_list);
 }
 
 void ry_append_items_foreach(gpointer id, gpointer data) {
@@ -284,20 +235,21 @@ void ry_append_items_foreach(gpointer id, gpointer data) {
     auto* sql_data = static_cast<ry_sql_data*>(data);
     sqlite3_reset(sql_data->statement);
     sqlite3_bind_int(sql_data->statement, SREID, item_id);
-    ry_append_items(sql_data->statement, sql_data->model, FALSE);
+    ry_append_items(sql_data->statement, sql_data->rows, FALSE);
 }
 
 void ry_list_recent_items(gpointer data) {
     auto* search_data = static_cast<ry_search_data*>(data);
-    DetachedModel detached(search_data->item_list);
-    if (detached.model() == nullptr) return;
-    ry_sql_data sql_data{search_data->statement[ZRECENT], detached.model()};
-    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
+    ry_item_rows* rows = ry_item_rows_of(search_data->item_list);
+    if (rows == nullptr) return;
+    ry_sql_data sql_data{search_data->statement[ZRECENT], rows};
+    rows->clear();
     if (search_data->history != nullptr)
         g_queue_foreach(search_data->history, ry_append_items_foreach, &sql_data);
     // No item has the id -1: this run appends only the separator.
     sqlite3_bind_int(sql_data.statement, SREID, -1);
-    ry_append_items(sql_data.statement, sql_data.model, TRUE);
+    ry_append_items(sql_data.statement, sql_data.rows, TRUE);
+    ry_show_first_page(search_data->item_list);
 }
 
 // GTK also emits "clicked" on the key that its row switches off: only the key now
