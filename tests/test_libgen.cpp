@@ -240,7 +240,8 @@ TEST(LibgenTool, WritesTheDemoAndSyntheticLibrariesAndRejectsBadArguments) {
                                  "count(*) FROM tags UNION ALL SELECT count(*) FROM collections");
         Db db(dir.file(name + "/zotero.sqlite"));
         std::string rows;
-        for (const std::string& table : db.rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1"))
+        for (const std::string& table :
+             db.rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1"))
             rows += table + ": " + db("SELECT * FROM " + table) + "\n";
         ry::gchar_ptr digest(g_compute_checksum_for_string(G_CHECKSUM_SHA256, rows.c_str(), -1));
         return counts + " " + digest.get();
