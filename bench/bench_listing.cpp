@@ -103,9 +103,7 @@ int main(int argc, char** argv) {
 
     sqlite3* db = nullptr;
     sqlite3_stmt* statements[ZLAST] = {};
-    if (ry_open_library(database.c_str(), &db) != SQLITE_OK ||
-        !ry_sql_try_prepare(db, statements))
-        return 1;
+    if (ry_open_library(database.c_str(), &db) != SQLITE_OK || !ry_sql_try_prepare(db, statements)) return 1;
 
     GtkWidget* item_list = ry_create_item_list();
     GtkWidget* attachment_list = ry_create_attachment_list();
