@@ -98,9 +98,11 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection), rgroup);
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
-    // The item is remembered before the file is opened, so also when opening fails.
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
+    // Lives as long as the list; an item enters the history once its file has opened.
+    auto* context = g_new(ry_attachment_context, 1);
+    *context = {zotero_dir, history};
+    g_object_set_data_full(G_OBJECT(attachment_list), "ry-attachment-context", context, g_free);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), context);
 
     // In the window from the start, so that the widgets have their style when measured.
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
@@ -220,7 +222,9 @@ int ry_main(int argc, char** argv) {
     run.hist_filename = ry_share_file("ryx.history");
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
 
-    int open_rc = ry_open_library(argv[1], &run.db);
+    // Attachments open at absolute paths, whatever the working directory.
+    const std::string library_path = ry_absolute_library_path(argv[1]);
+    int open_rc = ry_open_library(library_path.c_str(), &run.db);
     if (open_rc != SQLITE_OK) {
         // No consistent snapshot of a library that its owner holds locked.
         if (open_rc == SQLITE_BUSY)
@@ -231,7 +235,7 @@ int ry_main(int argc, char** argv) {
     }
     if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
 
-    ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
+    ry::gchar_ptr zotero_dir(get_dir_name(library_path.c_str()));
     with_metadb = ry_metadb_flag(argc, argv);
 
     GtkWidget* window = create_main_window();

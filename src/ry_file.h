@@ -28,7 +28,32 @@ gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath);
 // key is one real directory name and filename has no ".." component.
 gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
 
-// "row-activated" of the attachment list; data is the library directory.
+// The program's own GConf directory.
+inline constexpr char RY_GCONF_DIR[] = "/apps/ryx";
+// The directory that linked files stored as "attachments:PATH" are relative to: the
+// string "/apps/ryx/linked_attachment_base" when set, else the library's directory. New string.
+gchar* ry_linked_attachment_base(const gchar* library_dir);
+// Where a linked file lies: an absolute stored path as it is, "attachments:PATH" under
+// the base directory. A new string, or NULL for a relative path or one with "..".
+gchar* ry_linked_file_path(const gchar* library_dir, const gchar* stored_path);
+// Where the file of an attachment lies: stored kinds under library_dir/storage/key/, a
+// linked file as ry_linked_file_path says. A new string, or NULL when the stored path
+// is empty or leads out of its place.
+gchar* ry_attachment_file_path(const gchar* library_dir, const gchar* key, const gchar* stored_path,
+                               int link_mode);
+// Opens one attachment in its viewer, telling the user why when it cannot: a web link,
+// a file not found, an unknown format, a refusal by the daemon. TRUE when the daemon
+// took the task on.
+gboolean ry_open_attachment(const gchar* library_dir, const gchar* mimetype, const gchar* stored_path,
+                            const gchar* key, int link_mode);
+
+// What the attachment list's "row-activated" handler needs: the library directory and
+// the history that an opened item enters (may be NULL).
+struct ry_attachment_context {
+    const gchar* library_dir;
+    GQueue* history;
+};
+// "row-activated" of the attachment list; data is a ry_attachment_context.
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
                              gpointer data);
 // 0 on success.

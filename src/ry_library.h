@@ -15,6 +15,10 @@ enum class ry_schema { classic, modern, unknown };
 // unchanged; both generations get views that hide the trash and feeds. Returns SQLite's result code; *db is
 // set even on failure (close it). SQLITE_BUSY means no consistent snapshot could be had.
 int ry_open_library(const char* path, sqlite3** db);
+// The absolute form of a library path given on the command line: made absolute against
+// the working directory, "." and ".." resolved, repeated slashes (a leading "//" too)
+// made one. Symbolic links are left as they are.
+std::string ry_absolute_library_path(const char* path);
 // Removes the private snapshot, if any (call after closing the connection).
 void ry_close_library();
 

@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "dialog_responder.h"
+#include "gconf_registry.h"
 #include "libgen.h"
 #include "main.h"
+#include "private_session.h"
 #include "ry_ctr.h"
 #include "ry_model.h"
 #include "ry_raii.h"
+#include "sysd_stub.h"
 #include "test_support.h"
 #include "x11_support.h"
 
@@ -108,6 +111,10 @@ void drive(const std::string& library, const std::string& task) {
 }
 
 TEST_F(ProgramHistory, AnItemOpenedBeforeQuittingIsFirstOnTheNextStartAndInRecent) {
+    ryt::PrivateSession::shared();
+    // An item enters the history once its file has a viewer and the daemon takes it on.
+    ryt::set_filetype_dir("docs", "true", "doc", {"pdf"});
+    ryt::SysdStub stub({"--no-exec"});
     for (const char* quit : {"button", "close-request", "sigterm"}) {
         SCOPED_TRACE(quit);
         ryt::write_file(history_path(), ten_slots({beta, alpha}));
