@@ -253,6 +253,7 @@ GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgr
     attach_cell(months, gtk_label_new("month ago"), month_cells[ry_month_keys + 1], 0);
 
     GtkWidget* recent = gtk_button_new_with_label("Recent");
+    g_signal_connect(recent, "clicked", G_CALLBACK(ry_release_keys), rgroup);
     g_signal_connect(recent, "clicked", G_CALLBACK(ry_list_recent_items_by_button), search_data);
     attach_key(months, recent, month_cells[ry_month_keys + 2], 0);
 
