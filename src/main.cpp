@@ -1,7 +1,9 @@
 // Start-up, the one window and its wiring, and shutdown.
 #include "main.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -31,8 +33,35 @@ namespace {
 const char rc_filename[] = RYX_SHARE_DIR "/ryx.rc";
 const char hist_filename[] = RYX_SHARE_DIR "/ryx.history";
 
-// Set when SIGTERM arrives before the main loop runs, so that it is not entered.
-bool quit_requested = false;
+// The signals that end the program as its Quit key does.
+constexpr int quit_signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+// Written by the signal handler; everything else happens on the main loop, woken
+// through the pipe, or is polled by the long steps of start-up.
+volatile sig_atomic_t quit_signalled = 0;
+int quit_pipe[2] = {-1, -1};
+bool quitting = false;
+// The error dialog on the screen, which a request to quit dismisses.
+GtkWidget* running_dialog = nullptr;
+
+gboolean on_quit_pipe(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
+    char drained[16];
+    while (read(fd, drained, sizeof drained) > 0) {
+    }
+    ry_request_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+// Handlers without SA_RESTART, so that a blocking read or wait of start-up returns
+// and the step can see the request.
+void watch_quit_signals() {
+    if (pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        g_unix_fd_add(quit_pipe[0], G_IO_IN, on_quit_pipe, nullptr);
+    struct sigaction on_term = {};
+    sigemptyset(&on_term.sa_mask);
+    on_term.sa_handler = on_sigterm;
+    for (int signo : quit_signals) sigaction(signo, &on_term, nullptr);
+}
 
 void pack_and_show(GtkWidget* box, GtkWidget* child, bool at_end, gboolean expand, gboolean fill,
                    guint padding) {
@@ -89,6 +118,7 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection), rgroup);
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
     // The item is remembered before the file is opened, so also when opening fails.
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
@@ -118,14 +148,31 @@ GtkWidget* create_main_window() {
     gtk_container_set_border_width(GTK_CONTAINER(window), 2);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
+    // Destroyed from outside, without a close request first: the program ends all the same.
+    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) {
+                         g_main_window = nullptr;
+                         ry_request_quit();
+                     }),
+                     nullptr);
     return window;
 }
 
 void on_sigterm(int /*signo*/) {
-    if (gtk_main_level() > 0)
-        gtk_main_quit();
-    else
-        quit_requested = true;
+    int saved_errno = errno;
+    quit_signalled = 1;
+    if (quit_pipe[1] >= 0 && write(quit_pipe[1], "q", 1) < 0) {
+        // A full pipe already holds a wake-up.
+    }
+    errno = saved_errno;
+}
+
+bool ry_quit_requested() { return quitting || quit_signalled != 0; }
+
+void ry_request_quit() {
+    quitting = true;
+    if (gtk_main_level() > 0) gtk_main_quit();
+    // Its own loop would otherwise keep the program until someone presses OK.
+    if (running_dialog != nullptr) gtk_dialog_response(GTK_DIALOG(running_dialog), GTK_RESPONSE_NONE);
 }
 
 gboolean on_startup_complete(gpointer /*data*/) {
@@ -134,10 +181,16 @@ gboolean on_startup_complete(gpointer /*data*/) {
 }
 
 void run_error_dialog(const gchar* msg) {
+    if (ry_quit_requested()) return;
     // "%s" keeps a "%" in the message from being read as a directive.
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(g_main_window), GTK_DIALOG_DESTROY_WITH_PARENT,
                                                GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", msg);
+    // Our own reference: the main window, when it goes, takes the dialog with it.
+    ry::gobject_ptr<GtkWidget> hold(GTK_WIDGET(g_object_ref(dialog)));
+    GtkWidget* outer = running_dialog;
+    running_dialog = dialog;
     gtk_dialog_run(GTK_DIALOG(dialog));
+    running_dialog = outer;
     gtk_widget_destroy(dialog);
 }
 
@@ -153,16 +206,9 @@ int ry_metadb_flag(int argc, char** argv) {
 int ry_main(int argc, char** argv) {
     GQueue history = G_QUEUE_INIT;
 
-    // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
-    // wake-up happens inside the signal handler itself.
-    g_unix_signal_add(
-        SIGTERM,
-        +[](gpointer) -> gboolean {
-            on_sigterm(SIGTERM);
-            return G_SOURCE_CONTINUE;
-        },
-        nullptr);
-
+    watch_quit_signals();
+    // Before GTK or GConf could reach for a session bus and start one of their own.
+    ipc_keep_off_absent_bus();
     gtk_init(&argc, &argv);
     if (argc < 2) {
         fprintf(stderr, "Usage: %s DATABASENAME metadbflag \n", argv[0]);
@@ -172,51 +218,52 @@ int ry_main(int argc, char** argv) {
     ipc_set_services();
     gtk_rc_parse(rc_filename);
     GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
+    ry_remove_abandoned_snapshots();
 
     sqlite3* db = nullptr;
-    int open_rc = ry_open_library(argv[1], &db);
-    if (open_rc != SQLITE_OK) {
-        // No consistent snapshot of a library that its owner holds locked.
-        if (open_rc == SQLITE_BUSY)
+    sqlite3_stmt* ry_main_statements[ZLAST] = {};
+    std::string problem;
+    int open_rc = ry_open_library(argv[1], &db, &problem);
+    // Asked to quit meanwhile: the same ending as from the main loop.
+    bool failed =
+        !ry_quit_requested() && (open_rc != SQLITE_OK || !ry_sql_try_prepare(db, ry_main_statements));
+    if (failed && open_rc != SQLITE_OK) {
+        if (!problem.empty())
+            fprintf(stderr, "Can't open database: %s\n", problem.c_str());
+        else if (open_rc == SQLITE_BUSY)
+            // No consistent snapshot of a library that its owner holds locked.
             fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
         else
             fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
-        sqlite3_close(db);
-        ry_close_library();
-        g_key_file_free(histfile);
-        return 1;
-    }
-
-    sqlite3_stmt* ry_main_statements[ZLAST];
-    if (!ry_sql_try_prepare(db, ry_main_statements)) {
-        sqlite3_close(db);
-        ry_close_library();
-        g_key_file_free(histfile);
-        return 1;
     }
 
     ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
     with_metadb = ry_metadb_flag(argc, argv);
-
-    GtkWidget* window = create_main_window();
-    g_main_window = window;
-
     ry_radio_group rgroup{};
     ry_search_data search_data{};
-    GtkWidget* collection_list = nullptr;
-    GtkWidget* main_box = build_window_contents(window, db, ry_main_statements, &history, zotero_dir.get(),
-                                                &rgroup, &search_data, &collection_list);
+    if (!failed && !ry_quit_requested()) {
+        GtkWidget* window = create_main_window();
+        g_main_window = window;
+        GtkWidget* collection_list = nullptr;
+        GtkWidget* main_box =
+            build_window_contents(window, db, ry_main_statements, &history, zotero_dir.get(), &rgroup,
+                                  &search_data, &collection_list);
+        gtk_widget_show(main_box);
+        gtk_widget_show(window);
+        gtk_widget_grab_focus(collection_list);
+        g_idle_add(on_startup_complete, nullptr);
+        if (!ry_quit_requested()) gtk_main();
+    }
 
-    gtk_widget_show(main_box);
-    gtk_widget_show(window);
-    gtk_widget_grab_focus(collection_list);
-    g_idle_add(on_startup_complete, nullptr);
-
-    if (!quit_requested) gtk_main();
-
-    for (int k = 0; k < ZLAST; ++k) sqlite3_finalize(ry_main_statements[k]);
+    for (sqlite3_stmt* statement : ry_main_statements) sqlite3_finalize(statement);
     sqlite3_close(db);
     ry_close_library();
+    ipc_end_pending_tasks();
+    if (failed) {
+        g_key_file_free(histfile);
+        g_queue_clear(&history);
+        return 1;
+    }
     ry_save_history_file(hist_filename, histfile, &history);
     return 0;
 }

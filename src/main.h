@@ -11,7 +11,16 @@ extern GtkWidget* g_main_window;
 // Shows msg literally in an error dialog over the main window and waits for OK.
 void run_error_dialog(const gchar* msg);
 gboolean on_startup_complete(gpointer data);
+// The handler of SIGTERM, SIGINT, SIGHUP and SIGQUIT: async-signal-safe, it only
+// records the request and wakes the main loop.
 void on_sigterm(int signo);
+// Ends the program from wherever it is: the main loop ends, a dialog on the screen
+// is dismissed, and start-up stops at its next step. Each way out then runs the one
+// shutdown (history saved, snapshot removed, status 0).
+void ry_request_quit();
+// Whether a signal or the user has asked the program to end; the steps that follow
+// a wait (a dialog, a long copy) check it before they go on.
+bool ry_quit_requested();
 
 struct sqlite3;
 struct sqlite3_stmt;

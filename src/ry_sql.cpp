@@ -185,6 +185,15 @@ class DetachedModel {
     GtkTreeModel* model_;
 };
 
+// Ids are kept as the models' int: a row whose id does not fit (or is negative,
+// which -1 already means "none") is left out, so that no id is taken for another.
+bool listable_id(sqlite3_stmt* statement, int column, int* id) {
+    sqlite3_int64 wide = sqlite3_column_int64(statement, column);
+    if (wide < 0 || wide > G_MAXINT) return false;
+    *id = int(wide);
+    return true;
+}
+
 }  // namespace
 
 // The rows go in through prepared GValues holding the statement's own texts
@@ -201,7 +210,8 @@ void ry_append_items(sqlite3_stmt* statement, GtkTreeModel* model, gboolean with
         int pid = -1;
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            int id = sqlite3_column_int(statement, 0);
+            int id = -1;
+            if (!listable_id(statement, 0, &id)) continue;
             g_value_set_int(&values[0], id);
             g_value_set_static_string(&values[1], column_text(statement, 2));
             g_value_set_static_string(&values[2], column_text(statement, 3));
@@ -324,12 +334,12 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(
-            store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0), ATTACHMENT_MIMETYPE,
-            column_text(statement, 1), ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY,
-            column_text(statement, 3), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(
+                store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
+                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
@@ -353,10 +363,11 @@ void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, sqlite3_column_int(statement, 0),
-                                          LABEL_NAME, column_text(statement, 1), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
+                                              column_text(statement, 1), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
