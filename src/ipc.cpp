@@ -10,7 +10,8 @@
 #include <string>
 
 #include "eripc.h"
-#include "main.h"
+#include "ry_app.h"
+#include "ry_test_hooks.h"
 
 namespace {
 

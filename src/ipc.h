@@ -23,10 +23,3 @@ void ipc_sys_start_task(const gchar* cmd_line, const gchar* work_dir, const gcha
 void ipc_end_pending_tasks();
 gboolean ipc_sys_stop_task(const gchar* cmd_line);
 gboolean ipc_menu_busy_show(gboolean look_busy);
-
-// For tests: the messaging context (NULL before ipc_set_services), and the reply
-// timeout used while starting a task (60000 ms unless changed), so that a silent
-// daemon need not be waited for a whole minute.
-typedef struct eripc_context eripc_context_t;
-eripc_context_t* ipc_get_context();
-void ipc_set_start_task_timeout(int timeout_ms);

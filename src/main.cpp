@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "ipc.h"
 #include "ry_ctr.h"
@@ -25,24 +26,14 @@
 #define RYX_SHARE_DIR "/media/mmcblk0p1/Programs/_ryx2/share/ryx"
 #endif
 
-int with_metadb = WITH_METADB;
-GtkWidget* g_main_window = nullptr;
-
 namespace {
-
-const char rc_filename[] = RYX_SHARE_DIR "/ryx.rc";
-const char hist_filename[] = RYX_SHARE_DIR "/ryx.history";
 
 // The signals that end the program as its Quit key does.
 constexpr int quit_signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
 // Written by the signal handler; everything else happens on the main loop, woken
 // through the pipe, or is polled by the long steps of start-up.
-volatile sig_atomic_t quit_signalled = 0;
 int quit_pipe[2] = {-1, -1};
-bool quitting = false;
-// The error dialog on the screen, which a request to quit dismisses.
-GtkWidget* running_dialog = nullptr;
 
 gboolean on_quit_pipe(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
     char drained[16];
@@ -159,39 +150,16 @@ GtkWidget* create_main_window() {
 
 void on_sigterm(int /*signo*/) {
     int saved_errno = errno;
-    quit_signalled = 1;
+    ry_note_quit_signal();
     if (quit_pipe[1] >= 0 && write(quit_pipe[1], "q", 1) < 0) {
         // A full pipe already holds a wake-up.
     }
     errno = saved_errno;
 }
 
-bool ry_quit_requested() { return quitting || quit_signalled != 0; }
-
-void ry_request_quit() {
-    quitting = true;
-    if (gtk_main_level() > 0) gtk_main_quit();
-    // Its own loop would otherwise keep the program until someone presses OK.
-    if (running_dialog != nullptr) gtk_dialog_response(GTK_DIALOG(running_dialog), GTK_RESPONSE_NONE);
-}
-
 gboolean on_startup_complete(gpointer /*data*/) {
     ipc_sys_startup_complete();
     return FALSE;
-}
-
-void run_error_dialog(const gchar* msg) {
-    if (ry_quit_requested()) return;
-    // "%s" keeps a "%" in the message from being read as a directive.
-    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(g_main_window), GTK_DIALOG_DESTROY_WITH_PARENT,
-                                               GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", msg);
-    // Our own reference: the main window, when it goes, takes the dialog with it.
-    ry::gobject_ptr<GtkWidget> hold(GTK_WIDGET(g_object_ref(dialog)));
-    GtkWidget* outer = running_dialog;
-    running_dialog = dialog;
-    gtk_dialog_run(GTK_DIALOG(dialog));
-    running_dialog = outer;
-    gtk_widget_destroy(dialog);
 }
 
 int ry_metadb_flag(int argc, char** argv) {
@@ -203,12 +171,48 @@ int ry_metadb_flag(int argc, char** argv) {
     return static_cast<int>(value);
 }
 
-int ry_main(int argc, char** argv) {
-    GQueue history = G_QUEUE_INIT;
+namespace {
 
+// What one run holds from start-up to exit, released in one place on every way out:
+// the statements, the library (and its snapshot), and the history, which is written
+// back only by a run that got as far as its window or was asked to quit on the way.
+struct ry_run {
+    GQueue history = G_QUEUE_INIT;
+    GKeyFile* histfile = nullptr;
+    std::string hist_filename;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statements[ZLAST] = {};
+    bool save_history = false;
+
+    ry_run() = default;
+    ry_run(const ry_run&) = delete;
+    ry_run& operator=(const ry_run&) = delete;
+    ~ry_run() {
+        for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
+        sqlite3_close(db);
+        ry_close_library();
+        ipc_end_pending_tasks();
+        if (save_history) {
+            ry_save_history_file(hist_filename.c_str(), histfile, &history);
+        } else {
+            g_queue_clear(&history);
+            if (histfile != nullptr) g_key_file_free(histfile);
+        }
+    }
+};
+
+}  // namespace
+
+std::string ry_share_file(const char* name) {
+    const gchar* dir = g_getenv("RYX_SHARE_DIR");
+    return std::string(dir != nullptr && *dir != '\0' ? dir : RYX_SHARE_DIR) + "/" + name;
+}
+
+int ry_main(int argc, char** argv) {
     watch_quit_signals();
     // Before GTK or GConf could reach for a session bus and start one of their own.
     ipc_keep_off_absent_bus();
+
     gtk_init(&argc, &argv);
     if (argc < 2) {
         fprintf(stderr, "Usage: %s DATABASENAME metadbflag \n", argv[0]);
@@ -216,54 +220,45 @@ int ry_main(int argc, char** argv) {
     }
 
     ipc_set_services();
-    gtk_rc_parse(rc_filename);
-    GKeyFile* histfile = ry_parse_history_file(hist_filename, &history);
+    gtk_rc_parse(ry_share_file("ryx.rc").c_str());
+    ry_run run;
+    run.hist_filename = ry_share_file("ryx.history");
+    run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
     ry_remove_abandoned_snapshots();
 
-    sqlite3* db = nullptr;
-    sqlite3_stmt* ry_main_statements[ZLAST] = {};
     std::string problem;
-    int open_rc = ry_open_library(argv[1], &db, &problem);
+    int open_rc = ry_open_library(argv[1], &run.db, &problem);
     // Asked to quit meanwhile: the same ending as from the main loop.
-    bool failed =
-        !ry_quit_requested() && (open_rc != SQLITE_OK || !ry_sql_try_prepare(db, ry_main_statements));
-    if (failed && open_rc != SQLITE_OK) {
+    run.save_history = ry_quit_requested();
+    if (run.save_history) return 0;
+    if (open_rc != SQLITE_OK) {
         if (!problem.empty())
             fprintf(stderr, "Can't open database: %s\n", problem.c_str());
         else if (open_rc == SQLITE_BUSY)
             // No consistent snapshot of a library that its owner holds locked.
             fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
         else
-            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(db));
+            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
+        return 1;
     }
+    if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
 
     ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
     with_metadb = ry_metadb_flag(argc, argv);
     ry_radio_group rgroup{};
     ry_search_data search_data{};
-    if (!failed && !ry_quit_requested()) {
-        GtkWidget* window = create_main_window();
-        g_main_window = window;
-        GtkWidget* collection_list = nullptr;
-        GtkWidget* main_box =
-            build_window_contents(window, db, ry_main_statements, &history, zotero_dir.get(), &rgroup,
-                                  &search_data, &collection_list);
-        gtk_widget_show(main_box);
-        gtk_widget_show(window);
-        gtk_widget_grab_focus(collection_list);
-        g_idle_add(on_startup_complete, nullptr);
-        if (!ry_quit_requested()) gtk_main();
-    }
+    GtkWidget* window = create_main_window();
+    g_main_window = window;
+    GtkWidget* collection_list = nullptr;
+    GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
+                                                zotero_dir.get(), &rgroup, &search_data, &collection_list);
 
-    for (sqlite3_stmt* statement : ry_main_statements) sqlite3_finalize(statement);
-    sqlite3_close(db);
-    ry_close_library();
-    ipc_end_pending_tasks();
-    if (failed) {
-        g_key_file_free(histfile);
-        g_queue_clear(&history);
-        return 1;
-    }
-    ry_save_history_file(hist_filename, histfile, &history);
+    gtk_widget_show(main_box);
+    gtk_widget_show(window);
+    gtk_widget_grab_focus(collection_list);
+    g_idle_add(on_startup_complete, nullptr);
+
+    if (!ry_quit_requested()) gtk_main();
+    run.save_history = true;
     return 0;
 }

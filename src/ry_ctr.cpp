@@ -1,7 +1,7 @@
 // Paging the views with their tool boxes, and quitting.
 #include "ry_ctr.h"
 
-#include "main.h"
+#include "ry_app.h"
 #include "ry_raii.h"
 
 gboolean ry_quit_program(GtkWidget* /*widget*/, gpointer /*data*/) {

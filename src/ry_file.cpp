@@ -16,9 +16,10 @@
 
 #include "ermetadb.h"
 #include "ipc.h"
-#include "main.h"
+#include "ry_app.h"
 #include "ry_model.h"
 #include "ry_raii.h"
+#include "ry_test_hooks.h"
 
 // The registry's GConf readers: a new string value of dir/key or NULL, and the
 // entries of one viewer directory.
@@ -56,16 +57,11 @@ void add_hardcoded_filetypes() {
         append_filetype(row->extension, row->icon_name, row->viewer_cmd);
 }
 
-struct GConfValueDeleter {
-    void operator()(GConfValue* v) const { gconf_value_free(v); }
-};
-using gconf_value_ptr = std::unique_ptr<GConfValue, GConfValueDeleter>;
-
 // The key path is formed whole with an allocation, so a directory name of any
 // length gives its real keys rather than cut-off ones.
-gconf_value_ptr read_gconf_raw(const gchar* dir, const gchar* key, GConfClient* client) {
+ry::gconf_value_ptr read_gconf_raw(const gchar* dir, const gchar* key, GConfClient* client) {
     ry::gchar_ptr key_path(g_strdup_printf("%s/%s", dir, key));
-    return gconf_value_ptr(gconf_client_get(client, key_path.get(), nullptr));
+    return ry::gconf_value_ptr(gconf_client_get(client, key_path.get(), nullptr));
 }
 
 void add_filetypes_from_gconf() {
@@ -174,7 +170,7 @@ gchar* get_dir_name(const char* path) {
 }
 
 gchar* read_gconf_value(const gchar* dir, const gchar* key, GConfClient* client) {
-    gconf_value_ptr value = read_gconf_raw(dir, key, client);
+    ry::gconf_value_ptr value = read_gconf_raw(dir, key, client);
     // A value of another type counts as unset, without an error report from GConf.
     if (!value || value->type != GCONF_VALUE_STRING) return nullptr;
     return g_strdup(gconf_value_get_string(value.get()));
@@ -185,7 +181,7 @@ void add_filetype_from_gconf(const gchar* dir, GConfClient* client) {
     if (!viewer_cmd) return;
     ry::gchar_ptr icon_name(read_gconf_value(dir, "icon_name", client));
     if (!icon_name) return;
-    gconf_value_ptr extensions = read_gconf_raw(dir, "extensions", client);
+    ry::gconf_value_ptr extensions = read_gconf_raw(dir, "extensions", client);
     if (!extensions || extensions->type != GCONF_VALUE_LIST ||
         gconf_value_get_list_type(extensions.get()) != GCONF_VALUE_STRING)
         return;
@@ -250,14 +246,12 @@ const char* g_extension_pointer(const char* path) {
 }
 
 gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath) {
-    GString* quoted = g_string_new(nullptr);
+    ry::gstring_ptr quoted(g_string_new(nullptr));
     for (const char* c = fullpath; *c != '\0'; ++c) {
-        if (needs_escape(*c)) g_string_append_c(quoted, '\\');
-        g_string_append_c(quoted, *c);
+        if (needs_escape(*c)) g_string_append_c(quoted.get(), '\\');
+        g_string_append_c(quoted.get(), *c);
     }
-    gchar* cmd_line = g_strdup_printf("%s \"%s\"", viewer_cmd, quoted->str);
-    g_string_free(quoted, TRUE);
-    return cmd_line;
+    return g_strdup_printf("%s \"%s\"", viewer_cmd, quoted->str);
 }
 
 gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename) {
@@ -265,32 +259,21 @@ gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename) {
 }
 
 int create_metadatabase(const gchar* directory, const gchar* filename, const gchar* fullpath) {
-    GString* dir = g_string_new(directory);
-    GString* file = g_string_new(filename);
-    erMetadb* g_metadb = ermetadb_new();
-    int result = 0;
-    if (g_metadb == nullptr) {
-        result = 1;
-    } else {
-        int rc = ermetadb_open_database_readonly(g_metadb, dir);
-        if (rc == ER_OK) {
-            result = ermetadb_close_database(g_metadb) == ER_OK ? 0 : 1;
-        } else if (rc == ER_NOT_FOUND) {
-            struct stat st;
-            if (ermetadb_create_database(dir) != ER_OK || ermetadb_open_database(g_metadb, dir) != ER_OK ||
-                stat(fullpath, &st) != 0) {
-                result = 1;
-            } else if (S_ISREG(st.st_mode)) {
-                ermetadb_add_document(g_metadb, file, gint64(st.st_size), gint64(st.st_mtime));
-                result = ermetadb_close_database(g_metadb) == ER_OK ? 0 : 1;
-            }
-        }
-        // Any other answer means a database we cannot read: leave it alone.
-    }
-    ermetadb_free_impl(g_metadb);
-    g_string_free(dir, TRUE);
-    g_string_free(file, TRUE);
-    return result;
+    ry::gstring_ptr dir(g_string_new(directory));
+    ry::gstring_ptr file(g_string_new(filename));
+    ry::metadb_ptr metadb(ermetadb_new());
+    if (!metadb) return 1;
+    int rc = ermetadb_open_database_readonly(metadb.get(), dir.get());
+    if (rc == ER_OK) return ermetadb_close_database(metadb.get()) == ER_OK ? 0 : 1;
+    // Any other answer means a database we cannot read: leave it alone.
+    if (rc != ER_NOT_FOUND) return 0;
+    struct stat st;
+    if (ermetadb_create_database(dir.get()) != ER_OK ||
+        ermetadb_open_database(metadb.get(), dir.get()) != ER_OK || stat(fullpath, &st) != 0)
+        return 1;
+    if (!S_ISREG(st.st_mode)) return 0;
+    ermetadb_add_document(metadb.get(), file.get(), gint64(st.st_size), gint64(st.st_mtime));
+    return ermetadb_close_database(metadb.get()) == ER_OK ? 0 : 1;
 }
 
 gboolean ry_attachment_opening() { return opening; }

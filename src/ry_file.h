@@ -31,9 +31,6 @@ gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
 // library's storage directory, or is a file the user linked into the library
 // (linked_by_user): only then may the metadata step and the viewer have it.
 gboolean ry_location_is_allowed(const gchar* library_dir, const gchar* fullpath, gboolean linked_by_user);
-// Drops the registry so that the next lookup reads GConf again (tests only: the
-// program reads it once per run).
-void ry_forget_filetype_info();
 
 // "row-activated" of the attachment list, connected before every other handler:
 // while an opening waits for the daemon's answer, a further tap does nothing.

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "gtk_include.h"
-#include "main.h"
+#include "ry_app.h"
 #include "ry_raii.h"
 
 namespace {

@@ -110,7 +110,7 @@ GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
     gint slots = history_slots(keyfile);
     gsize n_items = 0;
     // Ids that are not all integers make the whole list unusable, as GLib reads it.
-    std::unique_ptr<gint[], ry::GFreeDeleter> items(
+    ry::g_free_ptr<gint[]> items(
         g_key_file_get_integer_list(keyfile, history_group, items_key, &n_items, nullptr));
     if (!items) n_items = 0;
     for (gint i = 0; i < slots; ++i) {

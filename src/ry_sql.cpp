@@ -54,7 +54,8 @@ const char* const ry_statement_texts[ZLAST] = {
     // creators and whole items.
     "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
     "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
+    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
+    "idv.value GLOB 'On '||?2 "
     "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
     "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
     "id.fieldID=110 ORDER BY idv.value,id.itemID,cd.lastname",
@@ -68,7 +69,8 @@ const char* const ry_statement_texts[ZLAST] = {
     // ZC_CRTI
     "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
     "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 "
+    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
+    "idv.value GLOB 'On '||?2 "
     "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
     "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
     "id.fieldID=110 ORDER BY cd.lastname,idv.value,id.itemID",
@@ -308,7 +310,12 @@ void ry_list_recent_items(gpointer data) {
     ry_append_items(sql_data.statement, sql_data.model, TRUE);
 }
 
-void ry_list_items_by_button(GtkWidget*, gpointer data) { ry_list_items(static_cast<ry_search_data*>(data)); }
+// GTK also emits "clicked" on the key that its row switches off: only the key now
+// active lists, so that a tap runs one statement.
+void ry_list_items_by_button(GtkWidget* widget, gpointer data) {
+    if (GTK_IS_TOGGLE_BUTTON(widget) && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget))) return;
+    ry_list_items(static_cast<ry_search_data*>(data));
+}
 
 void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
     ry_list_items(static_cast<ry_search_data*>(data));

@@ -12,12 +12,13 @@
 #include "dialog_responder.h"
 #include "gconf_registry.h"
 #include "ipc.h"
-#include "main.h"
+#include "ry_app.h"
 #include "private_session.h"
 #include "ry_file.h"
 #include "ry_model.h"
 #include "ry_raii.h"
 #include "ry_recent.h"
+#include "ry_test_hooks.h"
 #include "sysd_stub.h"
 
 namespace {

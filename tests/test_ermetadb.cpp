@@ -12,16 +12,9 @@
 
 namespace {
 
-struct GStringFree {
-    void operator()(GString* s) const { g_string_free(s, TRUE); }
-};
-using gstring_ptr = std::unique_ptr<GString, GStringFree>;
+using ry::gstring_ptr;
+using ry::metadb_ptr;
 gstring_ptr gs(const std::string& s) { return gstring_ptr(g_string_new(s.c_str())); }
-
-struct MetadbFree {
-    void operator()(erMetadb* m) const { ermetadb_free_impl(m); }
-};
-using metadb_ptr = std::unique_ptr<erMetadb, MetadbFree>;
 
 using Row = std::tuple<std::string, gint64, gint64, gint64>;
 

@@ -10,6 +10,7 @@
 #include "private_session.h"
 #include "ry_file.h"
 #include "ry_raii.h"
+#include "ry_test_hooks.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "eripc.h"
 #include "ipc.h"
 #include "private_session.h"
+#include "ry_test_hooks.h"
 #include "sysd_stub.h"
 
 namespace {

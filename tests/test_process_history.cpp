@@ -23,7 +23,8 @@
 
 namespace {
 
-const std::string history_path = RYX_SHARE_DIR_FOR_TESTS "/ryx.history";
+// The test program's own share directory (see the test entry point).
+std::string history_path() { return ry_share_file("ryx.history"); }
 
 std::string id(int i) { return std::to_string(i); }
 
@@ -33,13 +34,11 @@ std::string ten_slots(const std::vector<int>& head) {
     return "[HISTORY]\nmax_history=10\nitems=" + items + "\n";
 }
 
-// Every test here owns the program's one history file; what was there is put back.
+// Every test starts without a history file.
 class ProgramHistory : public testing::Test {
   protected:
     void SetUp() override {
-        g_mkdir_with_parents(RYX_SHARE_DIR_FOR_TESTS, 0755);
-        if (ryt::file_exists(history_path)) saved_ = ryt::read_file(history_path);
-        ryt::remove_tree(history_path);
+        ryt::remove_tree(history_path());
         libgen::ClassicLibraryBuilder lib(dir.path());
         alpha = lib.add_item({.title = "Alpha and the Lists", .creators = {{"Ann", "Lee"}}});
         beta = lib.add_item({.title = "Beta Readings", .creators = {{"Bo", "Kim"}}});
@@ -51,17 +50,10 @@ class ProgramHistory : public testing::Test {
         lib.finish();
         library = lib.database_path();
     }
-    void TearDown() override {
-        ryt::remove_tree(history_path);
-        if (saved_) ryt::write_file(history_path, *saved_);
-    }
 
     ryt::TempDir dir;
     std::string library;
     int alpha = 0, beta = 0;
-
-  private:
-    std::optional<std::string> saved_;
 };
 
 // The real binary, ended alternately by SIGTERM and by a close request.
@@ -87,8 +79,8 @@ TEST_F(ProgramHistory, TheFileIsWrittenBackWhenTheProgramEnds) {
     bool by_signal = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ryt::remove_tree(history_path);
-        if (c.before) ryt::write_file(history_path, *c.before);
+        ryt::remove_tree(history_path());
+        if (c.before) ryt::write_file(history_path(), *c.before);
         ryt::Child child({RYX_BINARY, library, "0"});
         unsigned long window = ryt::wait_for_window_of(child.pid());
         ASSERT_NE(window, 0u);
@@ -100,7 +92,7 @@ TEST_F(ProgramHistory, TheFileIsWrittenBackWhenTheProgramEnds) {
         auto r = child.wait();
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(ryt::read_file(history_path), c.after);
+        EXPECT_EQ(ryt::read_file(history_path()), c.after);
     }
 }
 
@@ -118,9 +110,9 @@ void drive(const std::string& library, const std::string& task) {
 TEST_F(ProgramHistory, AnItemOpenedBeforeQuittingIsFirstOnTheNextStartAndInRecent) {
     for (const char* quit : {"button", "close-request", "sigterm"}) {
         SCOPED_TRACE(quit);
-        ryt::write_file(history_path, ten_slots({beta, alpha}));
+        ryt::write_file(history_path(), ten_slots({beta, alpha}));
         drive(library, "open " + id(alpha) + " " + quit);
-        EXPECT_EQ(ryt::read_file(history_path), ten_slots({alpha, beta}));
+        EXPECT_EQ(ryt::read_file(history_path()), ten_slots({alpha, beta}));
         drive(library, "expect " + id(alpha) + " " + id(beta));
     }
 }

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <optional>
 
 #include "gconf_registry.h"
 #include "libgen.h"
@@ -26,7 +25,8 @@
 
 namespace {
 
-const std::string history_path = RYX_SHARE_DIR_FOR_TESTS "/ryx.history";
+// The test program's own share directory (see the test entry point).
+std::string history_path() { return ry_share_file("ryx.history"); }
 
 std::vector<std::string> names_in(const std::string& dir) {
     std::vector<std::string> names;
@@ -41,8 +41,6 @@ std::vector<std::string> names_in(const std::string& dir) {
 class Ending : public testing::Test {
   protected:
     void SetUp() override {
-        g_mkdir_with_parents(RYX_SHARE_DIR_FOR_TESTS, 0755);
-        if (ryt::file_exists(history_path)) saved_ = ryt::read_file(history_path);
         libgen::ClassicLibraryBuilder lib(dir.path());
         int item = lib.add_item({.title = "Alpha", .creators = {{"Ann", "Lee"}}});
         lib.add_attachment(
@@ -51,19 +49,12 @@ class Ending : public testing::Test {
         library = lib.database_path();
         g_mkdir_with_parents(tmp.file("t").c_str(), 0700);
     }
-    void TearDown() override {
-        ryt::remove_tree(history_path);
-        if (saved_) ryt::write_file(history_path, *saved_);
-    }
     // The history is rewritten by every clean ending.
-    void expect_history_written() { EXPECT_EQ(ryt::read_file(history_path).rfind("[HISTORY]\n", 0), 0u); }
+    void expect_history_written() { EXPECT_EQ(ryt::read_file(history_path()).rfind("[HISTORY]\n", 0), 0u); }
     std::vector<std::string> env() const { return {"TMPDIR=" + tmp.file("t"), "NO_AT_BRIDGE=1"}; }
 
     ryt::TempDir dir, tmp;
     std::string library;
-
-  private:
-    std::optional<std::string> saved_;
 };
 
 // A snapshot directory as a killed run leaves it: ours, with its lock file free.
@@ -81,7 +72,7 @@ TEST_F(Ending, SignalsInTheMainLoopAndDuringTheSnapshot) {
     } cases[] = {{"main loop", SIGTERM}, {"main loop", SIGHUP}, {"snapshot", SIGINT}, {"snapshot", SIGTERM}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.moment) + " " + strsignal(c.signo));
-        ryt::write_file(history_path, "garbage");
+        ryt::write_file(history_path(), "garbage");
         bool snapshot = std::string(c.moment) == "snapshot";
         std::string t = tmp.file("t");
         if (snapshot) {
@@ -157,7 +148,7 @@ TEST_F(Ending, SignalsAndCloseRequestsDuringAnOpening) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.moment) + " " + std::to_string(c.signo));
-        ryt::write_file(history_path, "garbage");
+        ryt::write_file(history_path(), "garbage");
         auto messages = drive(library, c.moment, c.signo, env(), c.daemon);
         // Two quick taps, one viewer; the busy indication is hidden however it ends.
         ASSERT_EQ(messages.size(), 3u);

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <csignal>
-#include <optional>
 
 #include "libgen.h"
+#include "main.h"
 #include "test_support.h"
 #include "x11_support.h"
 
@@ -112,10 +112,7 @@ TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
 
 // Never blocked by what stands at the library's or the history's path, and told why.
 TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
-    const std::string history = RYX_SHARE_DIR_FOR_TESTS "/ryx.history";
-    std::optional<std::string> saved;
-    if (ryt::file_exists(history)) saved = ryt::read_file(history);
-    ryt::remove_tree(history);
+    const std::string history = ry_share_file("ryx.history");
     std::string fifo = dir.file("fifo"), empty = dir.file("empty"), file = dir.file("file");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ryt::write_file(empty, "");
@@ -158,7 +155,6 @@ TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
         ryt::remove_tree(history);
         ryt::remove_tree(library + "-wal");
     }
-    if (saved) ryt::write_file(history, *saved);
 }
 
 TEST_F(StartupTest, CloseRequestEndsCleanly) {

@@ -271,6 +271,29 @@ TEST_F(QueryKeys, SwitchedOffKeyNeverChangesRecord) {
     EXPECT_EQ(selected_tags(), 1);
 }
 
+// A tap lists once, for the key now active, whichever keys its rows release.
+TEST_F(QueryKeys, EveryTapRunsOneStatement) {
+    auto runs = [this] {
+        int n = 0;
+        for (sqlite3_stmt* s : statements_) n += sqlite3_stmt_status(s, SQLITE_STMTSTATUS_RUN, 0);
+        return n;
+    };
+    const std::vector<std::function<void()>> taps = {
+        [&] { click(title_key(1)); },
+        [&] { click(creator_key(3)); },
+        [&] { click(month_key(0)); },
+        [&] { click(month_key(2)); },
+        [&] { select(tag_view(), birds_, true); },
+        [&] { click(creator_key(0)); },
+        [&] { click(month_key(1)); },
+    };
+    for (size_t i = 0; i < taps.size(); ++i) {
+        const int before = runs();
+        taps[i]();
+        EXPECT_EQ(runs() - before, 1) << "tap " << i;
+    }
+}
+
 // ---- The month key itself ----
 
 TEST(MonthKey, GoesBackCalendarMonthsAlwaysEightCharacters) {

@@ -117,7 +117,9 @@ class WindowFixture : public ::testing::Test {
     GtkWidget* tag_view() const { return rgroup_.tag_view; }
     GtkTreeModel* item_model() const { return gtk_tree_view_get_model(search_data_.item_list); }
 
+    // As a tap: the key takes the focus, then is clicked.
     void click(GtkWidget* button) {
+        take_focus(button);
         gtk_button_clicked(GTK_BUTTON(button));
         flush_events();
     }

@@ -39,12 +39,16 @@ fi
 
 tools/install-deps.sh mupdf matchbox-window-manager
 
-cmake -S . -B "$build" -DRYX_SHARE_DIR="$PWD/$build/share" >/dev/null
+cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 rm -rf "$demo"
-"$build/tools/ryx-libgen" --demo "$demo/library"
+"$build/tools/libgen/ryx-libgen" --demo "$demo/library"
 tools/demo-registry.sh "$demo"
+# The style and history files of the demo, away from the device's card.
+mkdir -p "$demo/share"
+cp share/ryx/ryx.rc "$demo/share/"
+export RYX_SHARE_DIR="$demo/share"
 export GCONF_DEFAULT_SOURCE_PATH="$demo/gconf.path"
 export NO_AT_BRIDGE=1
 

@@ -29,6 +29,8 @@
 #include <memory>
 #include <string>
 
+#include "ry_raii.h"
+
 namespace {
 
 constexpr const char* kSysd = "com.irexnet.sysd";
@@ -47,16 +49,9 @@ struct Stub {
     GMainLoop* loop = nullptr;
 };
 
-struct GObjectUnref {
-    void operator()(gpointer o) const { g_object_unref(o); }
-};
 template <class T>
-using object_ptr = std::unique_ptr<T, GObjectUnref>;
-
-struct GFree {
-    void operator()(gpointer p) const { g_free(p); }
-};
-using gchar_ptr = std::unique_ptr<gchar, GFree>;
+using object_ptr = ry::gobject_ptr<T>;
+using ry::gchar_ptr;
 
 std::string escape(const char* s) {
     std::string out;

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "ry_raii.h"
+
 struct eripc_event_info {
     std::string name;
     std::string interface;
@@ -65,21 +67,10 @@ struct Dispatch {
 
 using DispatchPtr = std::shared_ptr<Dispatch>;
 
-struct GErrorFree {
-    void operator()(GError* e) const { g_error_free(e); }
-};
-using error_ptr = std::unique_ptr<GError, GErrorFree>;
-
-struct GObjectUnref {
-    void operator()(gpointer o) const { g_object_unref(o); }
-};
+using error_ptr = ry::gerror_ptr;
 template <class T>
-using object_ptr = std::unique_ptr<T, GObjectUnref>;
-
-struct VariantUnref {
-    void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using variant_ptr = std::unique_ptr<GVariant, VariantUnref>;
+using object_ptr = ry::gobject_ptr<T>;
+using ry::variant_ptr;
 
 }  // namespace
 

@@ -11,19 +11,14 @@
 #include <memory>
 #include <string>
 
+#include "ry_raii.h"
+
 namespace {
 
 constexpr int kSchemaVersion = 1;
 
-struct DbCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using db_ptr = std::unique_ptr<sqlite3, DbCloser>;
-
-struct StmtFinalizer {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using stmt_ptr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+using db_ptr = ry::unique_db;
+using stmt_ptr = ry::unique_stmt;
 
 bool valid_name(const GString* s) { return s && s->len > 0 && s->str[0] != '\0'; }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "gtk_include.h"
+#include "test_support.h"
 
 int main(int argc, char** argv) {
     // Before InitGoogleTest, which takes its own flags out of argv.
@@ -16,5 +18,16 @@ int main(int argc, char** argv) {
         fprintf(stderr, "no display: run the tests under xvfb-run\n");
         return 1;
     }
+    // The program's style and history files go to a directory of this test program,
+    // whatever the environment or the build names: the program run in-process and
+    // every program started from here use it. A test program that a test starts
+    // again keeps its parent's.
+    std::optional<ryt::TempDir> share;
+    if (g_getenv("RYX_TEST_SHARE_DIR") == nullptr) {
+        share.emplace();
+        ryt::write_file(share->file("ryx.rc"), ryt::read_file(RYX_SOURCE_DIR "/share/ryx/ryx.rc"));
+        g_setenv("RYX_TEST_SHARE_DIR", share->path().c_str(), TRUE);
+    }
+    g_setenv("RYX_SHARE_DIR", g_getenv("RYX_TEST_SHARE_DIR"), TRUE);
     return RUN_ALL_TESTS();
 }

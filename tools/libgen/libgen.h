@@ -14,6 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ry_raii.h"
+
 namespace libgen {
 
 // Field numbers of the reference manager.
@@ -91,10 +93,7 @@ class StatementCache {
     void clear() { stmts_.clear(); }
 
   private:
-    struct Finalizer {
-        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-    };
-    std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalizer>> stmts_;
+    std::map<std::string, ry::unique_stmt> stmts_;
 };
 
 }  // namespace detail
@@ -160,10 +159,6 @@ class ClassicLibraryBuilder final : public LibraryBuilder {
     const std::string& directory() const override { return dir_; }
 
   private:
-    struct DbCloser {
-        void operator()(sqlite3* db) const { sqlite3_close(db); }
-    };
-
     sqlite3_stmt* stmt(const char* sql);
     void exec(const char* sql);
     std::string new_key();
@@ -175,7 +170,7 @@ class ClassicLibraryBuilder final : public LibraryBuilder {
     std::string dir_;
     std::time_t now_;
     std::mt19937 rng_;
-    std::unique_ptr<sqlite3, DbCloser> db_;
+    ry::unique_db db_;
     detail::StatementCache stmts_;
     std::unordered_set<std::string> keys_;
     std::map<int, std::string> item_keys_;

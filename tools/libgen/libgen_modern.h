@@ -97,10 +97,6 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     Numbering numbering() const { return options_.numbering; }
 
   private:
-    struct DbCloser {
-        void operator()(sqlite3* db) const { sqlite3_close(db); }
-    };
-
     sqlite3_stmt* stmt(const char* sql);
     void exec(const char* sql);
     void step(sqlite3_stmt* s);
@@ -116,7 +112,7 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     std::string dir_;
     ModernOptions options_;
     std::mt19937 rng_;
-    std::unique_ptr<sqlite3, DbCloser> db_;
+    ry::unique_db db_;
     detail::StatementCache stmts_;
     std::map<std::string, int> type_ids_, field_ids_;
     std::unordered_set<std::string> keys_;
