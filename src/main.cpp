@@ -132,8 +132,12 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     return main_box;
 }
 
+// The window is as large as the screen, whatever its lists hold: the item list
+// takes the height left and shows as many rows as fit.
 GtkWidget* create_main_window() {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GdkScreen* screen = gtk_widget_get_screen(window);
+    gtk_widget_set_size_request(window, gdk_screen_get_width(screen), gdk_screen_get_height(screen));
     gtk_window_maximize(GTK_WINDOW(window));
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_container_set_border_width(GTK_CONTAINER(window), 2);

@@ -2,6 +2,7 @@
 #include "ry_ctr.h"
 
 #include "ry_app.h"
+#include "ry_page.h"
 #include "ry_raii.h"
 
 gboolean ry_quit_program(GtkWidget* /*widget*/, gpointer /*data*/) {
@@ -52,6 +53,14 @@ int row_count(GtkTreeModel* model) { return model ? gtk_tree_model_iter_n_childr
 // below the visible part. With no visible row at all it is left as it is.
 void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer data) {
     if (!GTK_IS_TREE_VIEW(widget) && !GTK_IS_ICON_VIEW(widget)) return;
+    // The item list shows one page of its listing: the listing decides.
+    if (int paged = ry_page_can_move(widget); paged >= 0) {
+        if (paged)
+            gtk_widget_show_all(GTK_WIDGET(data));
+        else
+            gtk_widget_hide_all(GTK_WIDGET(data));
+        return;
+    }
     ry::tree_path_ptr end;
     if (!visible_range(widget, nullptr, &end)) return;
     int rows = row_count(view_model(widget));
@@ -64,6 +73,7 @@ void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer 
 
 void ry_scroll_to_first(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_to_first(view)) return;
     if (row_count(view_model(view)) <= 0) return;
     ry::tree_path_ptr first(gtk_tree_path_new_from_indices(0, -1));
     scroll_to(view, first.get(), 1.0);
@@ -72,6 +82,7 @@ void ry_scroll_to_first(GtkWidget* /*widget*/, gpointer data) {
 // One page up: the row at the top edge goes to the bottom edge.
 void ry_scroll_up(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_up(view)) return;
     ry::tree_path_ptr start;
     if (!visible_range(view, &start, nullptr)) return;
     scroll_to(view, start.get(), 1.0);
@@ -80,6 +91,7 @@ void ry_scroll_up(GtkWidget* /*widget*/, gpointer data) {
 // One page down: the row at the bottom edge goes to the top edge.
 void ry_scroll_down(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_down(view)) return;
     ry::tree_path_ptr end;
     if (!visible_range(view, nullptr, &end)) return;
     scroll_to(view, end.get(), 0.0);
@@ -87,6 +99,7 @@ void ry_scroll_down(GtkWidget* /*widget*/, gpointer data) {
 
 void ry_scroll_to_last(GtkWidget* /*widget*/, gpointer data) {
     GtkWidget* view = GTK_WIDGET(data);
+    if (ry_page_to_last(view)) return;
     int rows = row_count(view_model(view));
     if (rows <= 0) return;
     ry::tree_path_ptr last(gtk_tree_path_new_from_indices(rows - 1, -1));

@@ -49,6 +49,14 @@ using metadb_ptr = c_ptr<erMetadb, ermetadb_free_impl>;
 template <class T>
 using gobject_ptr = c_ptr<T, g_object_unref>;
 
+// Hands a C++ object to a GObject, which destroys it with itself (or when the key
+// is set again).
+template <class T>
+void set_owned_data(gpointer object, const char* key, std::unique_ptr<T> data) {
+    g_object_set_data_full(G_OBJECT(object), key, data.release(),
+                           [](gpointer p) { std::unique_ptr<T> owned(static_cast<T*>(p)); });
+}
+
 // Leaves a reused statement reset on every way out of a scope, so that it can be
 // rebound at once by the next listing.
 class StmtResetGuard {

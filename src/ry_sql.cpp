@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ry_model.h"
+#include "ry_page.h"
 #include "ry_raii.h"
 
 // The texts are the library's query contract: kept character for character,
@@ -162,31 +163,6 @@ void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) 
     sqlite3_bind_text(statement, parameter, text, int(strlen(text)), SQLITE_STATIC);
 }
 
-// Detaches a tree view's model for the length of a refill, so that the view does
-// not react to every row, and gives it back at the end.
-class DetachedModel {
-  public:
-    explicit DetachedModel(GtkTreeView* view) : view_(view), model_(gtk_tree_view_get_model(view)) {
-        if (model_ != nullptr) {
-            g_object_ref(model_);
-            gtk_tree_view_set_model(view_, nullptr);
-        }
-    }
-    ~DetachedModel() {
-        if (model_ != nullptr) {
-            gtk_tree_view_set_model(view_, model_);
-            g_object_unref(model_);
-        }
-    }
-    DetachedModel(const DetachedModel&) = delete;
-    DetachedModel& operator=(const DetachedModel&) = delete;
-    GtkTreeModel* model() const { return model_; }
-
-  private:
-    GtkTreeView* view_;
-    GtkTreeModel* model_;
-};
-
 // Ids are kept as the models' int: a row whose id does not fit (or is negative,
 // which -1 already means "none") is left out, so that no id is taken for another.
 bool listable_id(sqlite3_stmt* statement, int column, int* id) {
@@ -198,42 +174,25 @@ bool listable_id(sqlite3_stmt* statement, int column, int* id) {
 
 }  // namespace
 
-// The rows go in through prepared GValues holding the statement's own texts
-// (static strings): the store makes the one copy it keeps, and no text is
-// duplicated on the way, which matters for lists of tens of thousands of rows.
-void ry_append_items(sqlite3_stmt* statement, GtkTreeModel* model, gboolean with_tail) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    static const gint head_columns[] = {ITEM_ID, ITEM_CREATOR_FIRSTNAME, ITEM_CREATOR_LASTNAME, ITEM_TITLE};
-    GValue values[4] = {G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT};
-    g_value_init(&values[0], G_TYPE_INT);
-    for (int i = 1; i < 4; ++i) g_value_init(&values[i], G_TYPE_STRING);
+// The rows go to the item list's own store, which copies their texts once; the
+// view's model then gets only the page on screen.
+void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_tail) {
     {
         ry::StmtResetGuard reset(statement);
-        int pid = -1;
+        gint64 pid = -1;
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
             int id = -1;
             if (!listable_id(statement, 0, &id)) continue;
-            g_value_set_int(&values[0], id);
-            g_value_set_static_string(&values[1], column_text(statement, 2));
-            g_value_set_static_string(&values[2], column_text(statement, 3));
             // A further row of the same item names one more creator; its title
             // stays unset so that the item reads as one entry.
-            if (id == pid) {
-                gtk_list_store_insert_with_valuesv(store, nullptr, -1, const_cast<gint*>(head_columns),
-                                                   values, 3);
-            } else {
-                g_value_set_static_string(&values[3], column_text(statement, 1));
-                gtk_list_store_insert_with_valuesv(store, nullptr, -1, const_cast<gint*>(head_columns),
-                                                   values, 4);
-            }
+            rows->append(id, id == pid ? nullptr : column_text(statement, 1), column_text(statement, 2),
+                         column_text(statement, 3));
             pid = id;
         }
         if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
     }
-    for (GValue& v : values) g_value_unset(&v);
-    if (with_tail)
-        gtk_list_store_insert_with_values(store, nullptr, -1, ITEM_ID, -1, ITEM_TITLE, ry_separator_text, -1);
+    if (with_tail) rows->append(-1, ry_separator_text, nullptr, nullptr);
 }
 
 void ry_list_items(ry_search_data* data) {
@@ -241,8 +200,8 @@ void ry_list_items(ry_search_data* data) {
     // Only the whole-library item kinds are ever stored; anything else would
     // index past the item statements.
     if (k < 0 || k >= ZSEP || k % 2 != 0) return;
-    DetachedModel detached(data->item_list);
-    if (detached.model() == nullptr) return;
+    ry_item_rows* rows = ry_item_rows_of(data->item_list);
+    if (rows == nullptr) return;
 
     sqlite3_stmt* statement;
     if (sql_que.cid > 0) {
@@ -284,8 +243,9 @@ void ry_list_items(ry_search_data* data) {
         default:
             break;
     }
-    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
-    ry_append_items(statement, detached.model(), TRUE);
+    rows->clear();
+    ry_append_items(statement, rows, TRUE);
+    ry_show_first_page(data->item_list);
 }
 
 void ry_append_items_foreach(gpointer id, gpointer data) {
@@ -294,20 +254,21 @@ void ry_append_items_foreach(gpointer id, gpointer data) {
     auto* sql_data = static_cast<ry_sql_data*>(data);
     sqlite3_reset(sql_data->statement);
     sqlite3_bind_int(sql_data->statement, SREID, item_id);
-    ry_append_items(sql_data->statement, sql_data->model, FALSE);
+    ry_append_items(sql_data->statement, sql_data->rows, FALSE);
 }
 
 void ry_list_recent_items(gpointer data) {
     auto* search_data = static_cast<ry_search_data*>(data);
-    DetachedModel detached(search_data->item_list);
-    if (detached.model() == nullptr) return;
-    ry_sql_data sql_data{search_data->statement[ZRECENT], detached.model()};
-    gtk_list_store_clear(GTK_LIST_STORE(detached.model()));
+    ry_item_rows* rows = ry_item_rows_of(search_data->item_list);
+    if (rows == nullptr) return;
+    ry_sql_data sql_data{search_data->statement[ZRECENT], rows};
+    rows->clear();
     if (search_data->history != nullptr)
         g_queue_foreach(search_data->history, ry_append_items_foreach, &sql_data);
     // No item has the id -1: this run appends only the separator.
     sqlite3_bind_int(sql_data.statement, SREID, -1);
-    ry_append_items(sql_data.statement, sql_data.model, TRUE);
+    ry_append_items(sql_data.statement, sql_data.rows, TRUE);
+    ry_show_first_page(search_data->item_list);
 }
 
 // GTK also emits "clicked" on the key that its row switches off: only the key now

@@ -7,6 +7,8 @@
 #include "gtk_include.h"
 #include "ry_que.h"
 
+class ry_item_rows;
+
 // Positional parameter numbers (?N) shared by all statement texts.
 enum {
     SCID = 1,
@@ -33,7 +35,7 @@ struct ry_search_data {
 // Handed through the walk of the history queue.
 struct ry_sql_data {
     sqlite3_stmt* statement;  // the ZRECENT statement
-    GtkTreeModel* model;      // the item model
+    ry_item_rows* rows;       // the item list's store
 };
 
 // The statement texts by kind, and the two label texts (0 collections, 1 tags).
@@ -50,7 +52,9 @@ void ry_sql_prepare(sqlite3* db, sqlite3_stmt** statement);
 bool ry_sql_try_prepare(sqlite3* db, sqlite3_stmt** statement);
 
 void ry_list_items(ry_search_data* data);
-void ry_append_items(sqlite3_stmt* statement, GtkTreeModel* model, gboolean with_tail);
+// Appends the statement's rows to the store: one per creator, the title on an
+// item's first row only; with_tail adds the separator row.
+void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_tail);
 void ry_append_items_foreach(gpointer id, gpointer data);
 void ry_list_recent_items(gpointer data);
 

@@ -5,6 +5,7 @@
 #include "ry_ctr.h"
 #include "ry_iconview.h"
 #include "ry_model.h"
+#include "ry_page.h"
 
 // ---- The list views and the tag view ----
 
@@ -42,6 +43,9 @@ GtkWidget* ry_create_item_list() {
     renderer = gtk_cell_renderer_text_new();
     g_object_set(renderer, "ypad", 0, NULL);
     append_text_column(er_item_list, "NAME", renderer, ITEM_CREATOR_LASTNAME, 0);
+    // Its rows never size it: it shows a page of its listing in the height it gets.
+    gtk_widget_set_size_request(item_list, -1, 1);
+    ry_attach_item_rows(GTK_TREE_VIEW(item_list));
     return item_list;
 }
 

@@ -14,6 +14,7 @@
 
 #include "libgen.h"
 #include "ry_model.h"
+#include "ry_page.h"
 #include "ry_que.h"
 #include "ry_sql.h"
 #include "ry_view.h"
@@ -99,6 +100,16 @@ inline bool use_german_latin1_locale(const TempDir& locales) {
     return std::system(cmd.c_str()) == 0 && setlocale(LC_ALL, "de_DE.ISO-8859-1");
 }
 
+// Every row of the item list's listing; unset texts read "<unset>", as in the model.
+inline std::vector<ItemRow> listing_rows(GtkTreeView* item_list) {
+    const ry_item_rows& rows = *ry_item_rows_of(item_list);
+    auto text = [](const char* t) { return std::string(t != nullptr ? t : "<unset>"); };
+    std::vector<ItemRow> out;
+    for (size_t i = 0; i < rows.size(); ++i)
+        out.push_back({int(rows.id(i)), text(rows.title(i)), text(rows.first(i)), text(rows.last(i))});
+    return out;
+}
+
 // The separator row that ends every item list; its creator columns are never set.
 inline ItemRow separator_row() { return {-1, ry_separator_text, "<unset>", "<unset>"}; }
 
@@ -138,10 +149,8 @@ class ListingLibrary {
     GtkTreeView* item_list() const { return GTK_TREE_VIEW(item_list_); }
     GtkTreeView* attachment_list() const { return GTK_TREE_VIEW(attachment_list_); }
     GtkTreeModel* item_model() const { return gtk_tree_view_get_model(item_list()); }
-    std::vector<ItemRow> items() const {
-        return rows_of<ItemRow>(item_model(), ITEM_ID, ITEM_TITLE, ITEM_CREATOR_FIRSTNAME,
-                                ITEM_CREATOR_LASTNAME);
-    }
+    // The whole listing, as the item list's store holds it; the model holds a page.
+    std::vector<ItemRow> items() const { return listing_rows(item_list()); }
     std::vector<AttachmentRow> attachments() const {
         return rows_of<AttachmentRow>(gtk_tree_view_get_model(attachment_list()), ATTACHMENT_SOURCE_ID,
                                       ATTACHMENT_MIMETYPE, ATTACHMENT_PATH, ATTACHMENT_KEY);

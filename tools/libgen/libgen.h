@@ -83,21 +83,6 @@ struct AddedAttachment {
     std::string file_on_disk;         // where the contents went; empty when none was written
 };
 
-namespace detail {
-
-// The writers' prepared statements by text: each compiled once, then reset and
-// cleared for every reuse.
-class StatementCache {
-  public:
-    sqlite3_stmt* get(sqlite3* db, const char* sql);
-    void clear() { stmts_.clear(); }
-
-  private:
-    std::map<std::string, ry::unique_stmt> stmts_;
-};
-
-}  // namespace detail
-
 // Time stamps as the reference manager writes them: "YYYY-MM-DD HH:MM:SS", UTC.
 std::string utc_timestamp(std::time_t t);
 
@@ -129,6 +114,94 @@ class LibraryBuilder {
     std::string storage_path(const std::string& key) const { return directory() + "/storage/" + key; }
 };
 
+namespace detail {
+
+// The writers' prepared statements by text: each compiled once, then reset and
+// cleared for every reuse.
+class StatementCache {
+  public:
+    sqlite3_stmt* get(sqlite3* db, const char* sql);
+    void clear() { stmts_.clear(); }
+
+  private:
+    std::map<std::string, ry::unique_stmt> stmts_;
+};
+
+// What both library generations write alike: the database file, opened afresh and
+// filled in one transaction; keys, dates and values; items with their title and
+// creators; collection members and the trash. A writer adds its schema's own tables.
+class WriterCore : public LibraryBuilder {
+  public:
+    ~WriterCore() override;
+    WriterCore(const WriterCore&) = delete;
+    WriterCore& operator=(const WriterCore&) = delete;
+
+    int add_item(const Item& item) override;
+    void set_field(int item_id, int field_id, const std::string& value) override;
+    void add_to_collection(int collection_id, int item_id) override;
+    void trash(int item_id) override;
+    const std::string& key_of(int item_id) const override;
+    void finish() override { close(true); }
+    const std::string& directory() const override { return dir_; }
+
+  protected:
+    // wal: the library in WAL mode, with nothing merged into the file before finish().
+    WriterCore(const std::string& dir, std::uint32_t seed, std::time_t now, bool wal);
+
+    sqlite3* db() const { return db_.get(); }
+    sqlite3_stmt* stmt(const char* sql);
+    void exec(const char* sql);
+    // Runs a bound write statement to completion.
+    void step(sqlite3_stmt* s);
+    int last_id() const { return int(sqlite3_last_insert_rowid(db_.get())); }
+    std::string new_key();
+    std::string stamp(const std::string& given) const;
+    // The items row of a new item of the classic type number, its key remembered.
+    virtual int insert_item(int type, const std::string& date_added) = 0;
+    // The creator's id, made on first use of that name.
+    virtual int creator_id(const Creator& c, const std::string& date) = 0;
+    // This schema's field id for a classic field number given for item_id.
+    virtual int stored_field(int /*item_id*/, int classic_field) { return classic_field; }
+    void remember_key(int item_id, const std::string& key) { item_keys_[item_id] = key; }
+    // The id cached under lookup in cache, or the one make() returns, then cached.
+    template <class Make>
+    static int cached(std::map<std::string, int>& cache, const std::string& lookup, Make make) {
+        auto found = cache.find(lookup);
+        if (found != cache.end()) return found->second;
+        return cache[lookup] = make();
+    }
+    // The id of the creator of this name, made by make() on its first use.
+    template <class Make>
+    int cached_creator(const Creator& c, Make make) {
+        return cached(creators_, std::to_string(c.field_mode) + '\n' + c.last + '\n' + c.first, make);
+    }
+    // The attachment item with its title and URL fields and its file; the writer adds
+    // the attachment row.
+    AddedAttachment begin_attachment(const Attachment& a);
+    // Commits and closes; merge_log false leaves the -wal file beside the library.
+    void close(bool merge_log);
+    bool wal() const { return wal_; }
+    bool finished() const { return finished_; }
+
+  private:
+    int value_id(const std::string& value);
+
+    std::string dir_;
+    std::time_t now_;
+    bool wal_;
+    std::mt19937 rng_;
+    ry::unique_db db_;
+    StatementCache stmts_;
+    std::unordered_set<std::string> keys_;
+    std::map<int, std::string> item_keys_;
+    std::map<std::string, int> values_;
+    std::map<std::string, int> creators_;  // by field mode, last and first name
+    std::map<int, int> collection_order_;  // next orderIndex per collection
+    bool finished_ = false;
+};
+
+}  // namespace detail
+
 // Creates the tables, indexes and type/field rows of the classic (2.x, userdata 76)
 // schema in an empty database.
 void create_classic_schema(sqlite3* db);
@@ -136,49 +209,23 @@ void create_classic_schema(sqlite3* db);
 // Writes a classic library into dir/zotero.sqlite (replacing an existing file) and
 // dir/storage/. All rows go in one transaction, committed by finish() (or by the
 // destructor, which swallows errors). Failures throw std::runtime_error.
-class ClassicLibraryBuilder final : public LibraryBuilder {
+class ClassicLibraryBuilder final : public detail::WriterCore {
   public:
     // now: the clock for rows given no date; seed: for the keys.
     explicit ClassicLibraryBuilder(const std::string& dir, std::uint32_t seed = 1,
                                    std::time_t now = std::time(nullptr));
-    ~ClassicLibraryBuilder() override;
-    ClassicLibraryBuilder(const ClassicLibraryBuilder&) = delete;
-    ClassicLibraryBuilder& operator=(const ClassicLibraryBuilder&) = delete;
 
-    int add_item(const Item& item) override;
-    void set_field(int item_id, int field_id, const std::string& value) override;
     int add_note(int parent, const std::string& html, const std::string& date_added = "") override;
     AddedAttachment add_attachment(const Attachment& attachment) override;
     int add_collection(const std::string& name, int parent = 0) override;
-    void add_to_collection(int collection_id, int item_id) override;
     int add_tag(const std::string& name, int type = tag_manual) override;
     void tag_item(int item_id, int tag_id) override;
-    void trash(int item_id) override;
-    const std::string& key_of(int item_id) const override;
-    void finish() override;
-    const std::string& directory() const override { return dir_; }
 
   private:
-    sqlite3_stmt* stmt(const char* sql);
-    void exec(const char* sql);
-    std::string new_key();
-    std::string stamp(const std::string& given) const;
-    int insert_item(int type, const std::string& date_added);
-    int value_id(const std::string& value);
-    int creator_id(const Creator& c, const std::string& date);
+    int insert_item(int type, const std::string& date_added) override;
+    int creator_id(const Creator& c, const std::string& date) override;
 
-    std::string dir_;
-    std::time_t now_;
-    std::mt19937 rng_;
-    ry::unique_db db_;
-    detail::StatementCache stmts_;
-    std::unordered_set<std::string> keys_;
-    std::map<int, std::string> item_keys_;
-    std::map<std::string, int> values_;
-    std::map<std::string, int> creators_;  // by field mode, last and first name
-    std::map<std::string, int> tags_;      // by type and lower-case name
-    std::map<int, int> collection_order_;  // next orderIndex per collection
-    bool finished_ = false;
+    std::map<std::string, int> tags_;  // by type and lower-case name
 };
 
 // What the demo library holds, for callers that check it.

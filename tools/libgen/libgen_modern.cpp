@@ -330,24 +330,6 @@ std::string classic_field_name(int classic_id) {
     throw std::invalid_argument("unknown field " + std::to_string(classic_id));
 }
 
-// A note's title column holds its first line as plain text.
-std::string note_title(const std::string& html) {
-    std::string title;
-    for (size_t i = 0; i < html.size(); ++i) {
-        if (html[i] != '<') {
-            title += html[i];
-            continue;
-        }
-        size_t end = html.find('>', i);
-        if (end == std::string::npos) break;
-        std::string tag = html.substr(i + 1, end - i - 1);
-        if (!title.empty() && (tag == "/p" || tag.rfind("br", 0) == 0)) break;
-        i = end;
-    }
-    if (size_t nl = title.find('\n'); nl != std::string::npos) title.resize(nl);
-    return title;
-}
-
 }  // namespace
 
 void create_modern_schema(sqlite3* db, Numbering numbering) {
@@ -384,24 +366,8 @@ void create_modern_schema(sqlite3* db, Numbering numbering) {
 }
 
 ModernLibraryBuilder::ModernLibraryBuilder(const std::string& dir, ModernOptions options)
-    : dir_(dir), options_(options), rng_(options.seed) {
-    make_dirs(dir_ + "/storage");
-    std::string path = database_path();
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) g_unlink((path + suffix).c_str());
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    db_.reset(db);
-    if (rc != SQLITE_OK) throw std::runtime_error("cannot create " + path);
-    if (options_.wal) {
-        exec("PRAGMA journal_mode=WAL");
-        // Nothing reaches the library file before finish() or checkpoint().
-        exec("PRAGMA wal_autocheckpoint=0");
-    } else {
-        exec("PRAGMA journal_mode=DELETE");
-    }
-    exec("PRAGMA synchronous=OFF");
-    exec("BEGIN");
-    create_modern_schema(db_.get(), options_.numbering);
+    : WriterCore(dir, options.seed, options.now, options.wal), options_(options) {
+    create_modern_schema(db(), options_.numbering);
     for (auto* map : {&type_ids_, &field_ids_}) {
         const char* sql = map == &type_ids_ ? "SELECT typeName, itemTypeID FROM itemTypes"
                                             : "SELECT fieldName, fieldID FROM fields";
@@ -412,64 +378,12 @@ ModernLibraryBuilder::ModernLibraryBuilder(const std::string& dir, ModernOptions
     }
 }
 
-ModernLibraryBuilder::~ModernLibraryBuilder() {
-    try {
-        finish();
-    } catch (const std::exception&) {
-    }
-}
-
-void ModernLibraryBuilder::close(bool merge_log) {
-    if (finished_) return;
-    finished_ = true;
-    stmts_.clear();
-    exec("COMMIT");
-    if (!merge_log) {
-        if (!options_.wal) throw std::logic_error("no log to leave: the library is not in WAL mode");
-        check(db_.get(), sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
-              "keeping the log");
-    }
-    db_.reset();
-}
-
-void ModernLibraryBuilder::finish() { close(true); }
-
-void ModernLibraryBuilder::finish_leaving_log() { close(false); }
-
 void ModernLibraryBuilder::checkpoint() {
-    if (!options_.wal) throw std::logic_error("checkpoint: the library is not in WAL mode");
-    if (finished_) throw std::logic_error("library already finished");
+    if (!wal()) throw std::logic_error("checkpoint: the library is not in WAL mode");
+    if (finished()) throw std::logic_error("library already finished");
     exec("COMMIT");
     exec("PRAGMA wal_checkpoint(TRUNCATE)");
     exec("BEGIN");
-}
-
-void ModernLibraryBuilder::exec(const char* sql) {
-    check(db_.get(), sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr), sql);
-}
-
-sqlite3_stmt* ModernLibraryBuilder::stmt(const char* sql) {
-    if (finished_) throw std::logic_error("library already finished");
-    return stmts_.get(db_.get(), sql);
-}
-
-void ModernLibraryBuilder::step(sqlite3_stmt* s) {
-    int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE)
-        throw std::runtime_error(std::string("write failed: ") + sqlite3_errmsg(db_.get()));
-}
-
-std::string ModernLibraryBuilder::new_key() {
-    for (;;) {
-        std::string key(8, ' ');
-        for (char& c : key) c = key_alphabet[rng_() % (sizeof key_alphabet - 1)];
-        if (keys_.insert(key).second) return key;
-    }
-}
-
-std::string ModernLibraryBuilder::stamp(const std::string& given) const {
-    return given.empty() ? utc_timestamp(options_.now) : given;
 }
 
 int ModernLibraryBuilder::type_id(const std::string& name) const {
@@ -484,15 +398,19 @@ int ModernLibraryBuilder::field_id(const std::string& name) const {
     return found->second;
 }
 
-int ModernLibraryBuilder::insert_item(const std::string& type_name, const std::string& date_added) {
+int ModernLibraryBuilder::insert_item(int type, const std::string& date_added) {
+    return insert_named_item(classic_type_name(type), date_added);
+}
+
+int ModernLibraryBuilder::insert_named_item(const std::string& type_name, const std::string& date_added) {
     sqlite3_stmt* s = stmt(
         "INSERT INTO items (itemTypeID, dateAdded, dateModified, clientDateModified, libraryID, key, "
         "version, synced) VALUES (?, ?, ?, ?, ?, ?, 0, 0)");
     std::string date = stamp(date_added), key = new_key();
     Binder{s} << type_id(type_name) << date << date << date << library_ << key;
     step(s);
-    int id = int(sqlite3_last_insert_rowid(db_.get()));
-    item_keys_[id] = key;
+    int id = last_id();
+    remember_key(id, key);
     item_types_[id] = type_name;
     if (feeds_.count(library_)) {
         sqlite3_stmt* f =
@@ -503,31 +421,13 @@ int ModernLibraryBuilder::insert_item(const std::string& type_name, const std::s
     return id;
 }
 
-int ModernLibraryBuilder::value_id(const std::string& value) {
-    auto found = values_.find(value);
-    if (found != values_.end()) return found->second;
-    sqlite3_stmt* s = stmt("INSERT INTO itemDataValues (value) VALUES (?)");
-    sqlite3_int64 number;
-    if (integer_text(value, &number))
-        sqlite3_bind_int64(s, 1, number);
-    else
-        Binder{s} << value;
-    step(s);
-    int id = int(sqlite3_last_insert_rowid(db_.get()));
-    values_[value] = id;
-    return id;
-}
-
-int ModernLibraryBuilder::creator_id(const Creator& c) {
-    std::string lookup = std::to_string(c.field_mode) + '\n' + c.last + '\n' + c.first;
-    auto found = creators_.find(lookup);
-    if (found != creators_.end()) return found->second;
-    sqlite3_stmt* s = stmt("INSERT INTO creators (firstName, lastName, fieldMode) VALUES (?, ?, ?)");
-    Binder{s} << c.first << c.last << c.field_mode;
-    step(s);
-    int id = int(sqlite3_last_insert_rowid(db_.get()));
-    creators_[lookup] = id;
-    return id;
+int ModernLibraryBuilder::creator_id(const Creator& c, const std::string& /*date*/) {
+    return cached_creator(c, [&] {
+        sqlite3_stmt* s = stmt("INSERT INTO creators (firstName, lastName, fieldMode) VALUES (?, ?, ?)");
+        Binder{s} << c.first << c.last << c.field_mode;
+        step(s);
+        return last_id();
+    });
 }
 
 int ModernLibraryBuilder::stored_field(int item_id, int classic_field) {
@@ -541,27 +441,8 @@ int ModernLibraryBuilder::stored_field(int item_id, int classic_field) {
     return field_id(name);
 }
 
-int ModernLibraryBuilder::add_item(const Item& item) {
-    int id = insert_item(classic_type_name(item.type), item.date_added);
-    if (item.title) set_field(id, field::title, *item.title);
-    int order = 0;
-    for (const Creator& c : item.creators) {
-        sqlite3_stmt* s = stmt(
-            "INSERT INTO itemCreators (itemID, creatorID, creatorTypeID, orderIndex) VALUES (?, ?, ?, ?)");
-        Binder{s} << id << creator_id(c) << c.creator_type << order++;
-        step(s);
-    }
-    return id;
-}
-
-void ModernLibraryBuilder::set_field(int item_id, int field_id, const std::string& value) {
-    sqlite3_stmt* s = stmt("INSERT OR REPLACE INTO itemData (itemID, fieldID, valueID) VALUES (?, ?, ?)");
-    Binder{s} << item_id << stored_field(item_id, field_id) << value_id(value);
-    step(s);
-}
-
 int ModernLibraryBuilder::add_note(int parent, const std::string& html, const std::string& date_added) {
-    int id = insert_item("note", date_added);
+    int id = insert_named_item("note", date_added);
     sqlite3_stmt* s = stmt("INSERT INTO itemNotes (itemID, parentItemID, note, title) VALUES (?, ?, ?, ?)");
     Binder b{s};
     b << id;
@@ -571,14 +452,7 @@ int ModernLibraryBuilder::add_note(int parent, const std::string& html, const st
 }
 
 AddedAttachment ModernLibraryBuilder::add_attachment(const Attachment& a) {
-    AddedAttachment out;
-    out.item_id = insert_item("attachment", a.date_added);
-    out.key = key_of(out.item_id);
-    if (!a.title.empty()) set_field(out.item_id, field::title, a.title);
-    if (!a.url.empty()) set_field(out.item_id, field::url, a.url);
-
-    place_attachment_file(a, storage_path(out.key), out);
-
+    AddedAttachment out = begin_attachment(a);
     sqlite3_stmt* s = stmt(
         "INSERT INTO itemAttachments (itemID, parentItemID, linkMode, contentType, charsetID, path, "
         "syncState, storageModTime, storageHash, lastProcessedModificationTime) "
@@ -591,7 +465,7 @@ AddedAttachment ModernLibraryBuilder::add_attachment(const Attachment& a) {
 }
 
 int ModernLibraryBuilder::add_annotation(int attachment_id, const std::string& text, AnnotationType type) {
-    int id = insert_item("annotation", "");
+    int id = insert_named_item("annotation", "");
     sqlite3_stmt* s = stmt(
         "INSERT INTO itemAnnotations (itemID, parentItemID, type, authorName, text, comment, color, "
         "pageLabel, sortIndex, position, isExternal) VALUES (?, ?, ?, NULL, ?, NULL, '#ffd400', '1', "
@@ -609,34 +483,17 @@ int ModernLibraryBuilder::add_collection(const std::string& name, int parent) {
     b << name;
     b.id_or_null(parent) << stamp("") << library_ << new_key();
     step(s);
-    return int(sqlite3_last_insert_rowid(db_.get()));
-}
-
-void ModernLibraryBuilder::add_to_collection(int collection_id, int item_id) {
-    // Each new member goes to the end; adding a member twice changes nothing.
-    sqlite3_stmt* s =
-        stmt("INSERT OR IGNORE INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
-    int& next = collection_order_[collection_id];
-    Binder{s} << collection_id << item_id << next;
-    step(s);
-    if (sqlite3_changes(db_.get()) > 0) ++next;
+    return last_id();
 }
 
 int ModernLibraryBuilder::add_tag(const std::string& name, int type) {
-    gchar* folded = g_utf8_casefold(name.c_str(), -1);
-    std::string lookup = folded;
-    g_free(folded);
-    int id;
-    auto found = tags_.find(lookup);
-    if (found != tags_.end()) {
-        id = found->second;
-    } else {
+    ry::gchar_ptr folded(g_utf8_casefold(name.c_str(), -1));
+    int id = cached(tags_, folded.get(), [&] {
         sqlite3_stmt* s = stmt("INSERT INTO tags (name) VALUES (?)");
         Binder{s} << name;
         step(s);
-        id = int(sqlite3_last_insert_rowid(db_.get()));
-        tags_[lookup] = id;
-    }
+        return last_id();
+    });
     tag_last_type_[id] = type;
     return id;
 }
@@ -649,12 +506,6 @@ void ModernLibraryBuilder::tag_item(int item_id, int tag_id) {
 void ModernLibraryBuilder::tag_item(int item_id, int tag_id, int type) {
     sqlite3_stmt* s = stmt("INSERT OR IGNORE INTO itemTags (itemID, tagID, type) VALUES (?, ?, ?)");
     Binder{s} << item_id << tag_id << type;
-    step(s);
-}
-
-void ModernLibraryBuilder::trash(int item_id) {
-    sqlite3_stmt* s = stmt("INSERT OR IGNORE INTO deletedItems (itemID, dateDeleted) VALUES (?, ?)");
-    Binder{s} << item_id << stamp("");
     step(s);
 }
 
@@ -695,12 +546,6 @@ void ModernLibraryBuilder::use_library(int library_id) {
     if (library_id < 1 || library_id >= next_library_)
         throw std::out_of_range("no library " + std::to_string(library_id));
     library_ = library_id;
-}
-
-const std::string& ModernLibraryBuilder::key_of(int item_id) const {
-    auto found = item_keys_.find(item_id);
-    if (found == item_keys_.end()) throw std::out_of_range("no item " + std::to_string(item_id));
-    return found->second;
 }
 
 }  // namespace libgen

@@ -50,28 +50,18 @@ void create_modern_schema(sqlite3* db, Numbering numbering);
 // to the field mapped onto title (caseName, nameOfAct, subject), as the reference manager
 // stores it. Rows go into the current library: the user's library (1) until use_library().
 // Failures throw std::runtime_error.
-class ModernLibraryBuilder final : public LibraryBuilder {
+class ModernLibraryBuilder final : public detail::WriterCore {
   public:
     explicit ModernLibraryBuilder(const std::string& dir, ModernOptions options = {});
-    ~ModernLibraryBuilder() override;
-    ModernLibraryBuilder(const ModernLibraryBuilder&) = delete;
-    ModernLibraryBuilder& operator=(const ModernLibraryBuilder&) = delete;
 
-    int add_item(const Item& item) override;
-    void set_field(int item_id, int field_id, const std::string& value) override;
     int add_note(int parent, const std::string& html, const std::string& date_added = "") override;
     AddedAttachment add_attachment(const Attachment& attachment) override;
     int add_collection(const std::string& name, int parent = 0) override;
-    void add_to_collection(int collection_id, int item_id) override;
     // Tags are unique by name; the type belongs to each use. tag_item(item, tag) uses
     // the type of the last add_tag() call that returned this tag.
     int add_tag(const std::string& name, int type = tag_manual) override;
     void tag_item(int item_id, int tag_id) override;
     void tag_item(int item_id, int tag_id, int type);
-    void trash(int item_id) override;
-    const std::string& key_of(int item_id) const override;
-    void finish() override;
-    const std::string& directory() const override { return dir_; }
 
     // A group library; returns its libraryID.
     int add_group(const std::string& name);
@@ -89,7 +79,7 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     void checkpoint();
     // Commits and closes without merging the log: the -wal file stays beside the
     // library, as after a crash of the reference manager. WAL mode only.
-    void finish_leaving_log();
+    void finish_leaving_log() { close(false); }
 
     // This library's numbers for the named item type and field.
     int type_id(const std::string& name) const;
@@ -97,37 +87,20 @@ class ModernLibraryBuilder final : public LibraryBuilder {
     Numbering numbering() const { return options_.numbering; }
 
   private:
-    sqlite3_stmt* stmt(const char* sql);
-    void exec(const char* sql);
-    void step(sqlite3_stmt* s);
-    std::string new_key();
-    std::string stamp(const std::string& given) const;
-    int insert_item(const std::string& type_name, const std::string& date_added);
-    int value_id(const std::string& value);
-    int creator_id(const Creator& c);
-    // The modern field id for a classic field id given to item_id's type.
-    int stored_field(int item_id, int classic_field);
-    void close(bool merge_log);
+    int insert_item(int type, const std::string& date_added) override;
+    int insert_named_item(const std::string& type_name, const std::string& date_added);
+    int creator_id(const Creator& c, const std::string& date) override;
+    int stored_field(int item_id, int classic_field) override;
 
-    std::string dir_;
     ModernOptions options_;
-    std::mt19937 rng_;
-    ry::unique_db db_;
-    detail::StatementCache stmts_;
     std::map<std::string, int> type_ids_, field_ids_;
-    std::unordered_set<std::string> keys_;
-    std::map<int, std::string> item_keys_;
     std::map<int, std::string> item_types_;  // itemID to type name
-    std::map<std::string, int> values_;
-    std::map<std::string, int> creators_;
-    std::map<std::string, int> tags_;   // by name, ignoring case
-    std::map<int, int> tag_last_type_;  // tagID to the type of its last add_tag()
-    std::map<int, int> collection_order_;
+    std::map<std::string, int> tags_;        // by name, ignoring case
+    std::map<int, int> tag_last_type_;       // tagID to the type of its last add_tag()
     std::set<int> feeds_;
     int library_ = 1;
     int next_library_ = 2;
     int feed_guid_ = 0;
-    bool finished_ = false;
 };
 
 }  // namespace libgen

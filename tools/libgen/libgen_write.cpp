@@ -2,6 +2,7 @@
 #include "libgen_write.h"
 
 #include <glib.h>
+#include <glib/gstdio.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -69,6 +70,155 @@ void place_attachment_file(const Attachment& a, const std::string& key_dir, Adde
             out.file_on_disk = a.file;
         }
     }
+}
+
+std::string note_title(const std::string& html) {
+    std::string title;
+    for (size_t i = 0; i < html.size(); ++i) {
+        if (html[i] != '<') {
+            title += html[i];
+            continue;
+        }
+        size_t end = html.find('>', i);
+        if (end == std::string::npos) break;
+        std::string tag = html.substr(i + 1, end - i - 1);
+        if (!title.empty() && (tag == "/p" || tag.rfind("br", 0) == 0)) break;
+        i = end;
+    }
+    if (size_t nl = title.find('\n'); nl != std::string::npos) title.resize(nl);
+    return title;
+}
+
+WriterCore::WriterCore(const std::string& dir, std::uint32_t seed, std::time_t now, bool wal)
+    : dir_(dir), now_(now), wal_(wal), rng_(seed) {
+    make_dirs(dir_ + "/storage");
+    std::string path = database_path();
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) g_unlink((path + suffix).c_str());
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(db);
+    if (rc != SQLITE_OK) throw std::runtime_error("cannot create " + path);
+    if (wal_) {
+        exec("PRAGMA journal_mode=WAL");
+        // Nothing reaches the library file before finish() or a checkpoint.
+        exec("PRAGMA wal_autocheckpoint=0");
+    } else {
+        exec("PRAGMA journal_mode=DELETE");
+    }
+    exec("PRAGMA synchronous=OFF");
+    exec("BEGIN");
+}
+
+WriterCore::~WriterCore() {
+    try {
+        close(true);
+    } catch (const std::exception&) {
+    }
+}
+
+void WriterCore::close(bool merge_log) {
+    if (finished_) return;
+    finished_ = true;
+    stmts_.clear();
+    exec("COMMIT");
+    if (!merge_log) {
+        if (!wal_) throw std::logic_error("no log to leave: the library is not in WAL mode");
+        check(db(), sqlite3_db_config(db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), "keeping the log");
+    }
+    db_.reset();
+}
+
+void WriterCore::exec(const char* sql) {
+    check(db(), sqlite3_exec(db(), sql, nullptr, nullptr, nullptr), sql);
+}
+
+sqlite3_stmt* WriterCore::stmt(const char* sql) {
+    if (finished_) throw std::logic_error("library already finished");
+    return stmts_.get(db(), sql);
+}
+
+void WriterCore::step(sqlite3_stmt* s) {
+    int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) throw std::runtime_error(std::string("write failed: ") + sqlite3_errmsg(db()));
+}
+
+std::string WriterCore::new_key() {
+    for (;;) {
+        std::string key(8, ' ');
+        for (char& c : key) c = key_alphabet[rng_() % (sizeof key_alphabet - 1)];
+        if (keys_.insert(key).second) return key;
+    }
+}
+
+std::string WriterCore::stamp(const std::string& given) const {
+    return given.empty() ? utc_timestamp(now_) : given;
+}
+
+int WriterCore::value_id(const std::string& value) {
+    return cached(values_, value, [&] {
+        sqlite3_stmt* s = stmt("INSERT INTO itemDataValues (value) VALUES (?)");
+        sqlite3_int64 number;
+        if (integer_text(value, &number))
+            sqlite3_bind_int64(s, 1, number);
+        else
+            Binder{s} << value;
+        step(s);
+        return last_id();
+    });
+}
+
+int WriterCore::add_item(const Item& item) {
+    std::string date = stamp(item.date_added);
+    int id = insert_item(item.type, date);
+    if (item.title) set_field(id, field::title, *item.title);
+    int order = 0;
+    for (const Creator& c : item.creators) {
+        sqlite3_stmt* s = stmt(
+            "INSERT INTO itemCreators (itemID, creatorID, creatorTypeID, orderIndex) VALUES (?, ?, ?, ?)");
+        Binder{s} << id << creator_id(c, date) << c.creator_type << order++;
+        step(s);
+    }
+    return id;
+}
+
+void WriterCore::set_field(int item_id, int field_id, const std::string& value) {
+    sqlite3_stmt* s = stmt("INSERT OR REPLACE INTO itemData (itemID, fieldID, valueID) VALUES (?, ?, ?)");
+    Binder{s} << item_id << stored_field(item_id, field_id) << value_id(value);
+    step(s);
+}
+
+AddedAttachment WriterCore::begin_attachment(const Attachment& a) {
+    AddedAttachment out;
+    out.item_id = insert_item(item_type::attachment, a.date_added);
+    out.key = key_of(out.item_id);
+    if (!a.title.empty()) set_field(out.item_id, field::title, a.title);
+    if (!a.url.empty()) set_field(out.item_id, field::url, a.url);
+    place_attachment_file(a, storage_path(out.key), out);
+    return out;
+}
+
+void WriterCore::add_to_collection(int collection_id, int item_id) {
+    // Each new member goes to the end of the collection, as the reference manager
+    // numbers them; adding a member twice changes nothing.
+    sqlite3_stmt* s =
+        stmt("INSERT OR IGNORE INTO collectionItems (collectionID, itemID, orderIndex) VALUES (?, ?, ?)");
+    int& next = collection_order_[collection_id];
+    Binder{s} << collection_id << item_id << next;
+    step(s);
+    if (sqlite3_changes(db()) > 0) ++next;
+}
+
+void WriterCore::trash(int item_id) {
+    sqlite3_stmt* s = stmt("INSERT OR IGNORE INTO deletedItems (itemID, dateDeleted) VALUES (?, ?)");
+    Binder{s} << item_id << stamp("");
+    step(s);
+}
+
+const std::string& WriterCore::key_of(int item_id) const {
+    auto found = item_keys_.find(item_id);
+    if (found == item_keys_.end()) throw std::out_of_range("no item " + std::to_string(item_id));
+    return found->second;
 }
 
 }  // namespace libgen::detail

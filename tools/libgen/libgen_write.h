@@ -22,6 +22,8 @@ void make_dirs(const std::string& path);
 // Writes a stored attachment's file into key_dir, or a linked file's contents to its
 // absolute path, and sets out.path and out.file_on_disk to match.
 void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out);
+// A note's title column holds its first line as plain text.
+std::string note_title(const std::string& html);
 
 // Binds the arguments in order: ints, strings, optional strings (NULL when empty).
 struct Binder {

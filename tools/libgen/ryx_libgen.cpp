@@ -1,5 +1,7 @@
 // ryx-libgen: writes a Zotero library (classic schema) for trying the program out
 // (--demo) or for measuring it (--items/--tags/--collections).
+#include <glib.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <glib.h>
 
 #include "libgen.h"
 #include "libgen_modern.h"
