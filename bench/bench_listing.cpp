@@ -12,6 +12,7 @@
 #include "gtk_include.h"
 #include "libgen.h"
 #include "ry_iconview.h"
+#include "ry_library.h"
 #include "ry_model.h"
 #include "ry_que.h"
 #include "ry_sql.h"
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
 
     sqlite3* db = nullptr;
     sqlite3_stmt* statements[ZLAST] = {};
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+    if (ry_open_library(database.c_str(), &db) != SQLITE_OK ||
         !ry_sql_try_prepare(db, statements))
         return 1;
 
