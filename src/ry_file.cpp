@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -92,6 +94,50 @@ bool is_plain_component(const gchar* name) {
            strcmp(name, "..") != 0;
 }
 
+// The one opening that waits for the daemon's answer, and the header that says so.
+bool opening = false;
+const char OPENING_FORMAT[] = "Opening %s...";
+
+// The header of the attachment list's last column (the file names).
+GtkTreeViewColumn* file_column(GtkTreeView* view) {
+    GList* columns = gtk_tree_view_get_columns(view);
+    GList* last = g_list_last(columns);
+    auto* column = last != nullptr ? GTK_TREE_VIEW_COLUMN(last->data) : nullptr;
+    g_list_free(columns);
+    return column;
+}
+
+struct Opening {
+    ry::gobject_ptr<GtkTreeViewColumn> header;  // kept even if the list goes first
+    ry::gchar_ptr title;                        // the header's own title, put back after
+    GQueue* history;                            // that the item enters once opened; may be NULL
+    gint item_id;
+};
+
+void on_task_started(gboolean ok, gpointer data) {
+    std::unique_ptr<Opening> done(static_cast<Opening*>(data));
+    opening = false;
+    if (done->header) gtk_tree_view_column_set_title(done->header.get(), done->title.get());
+    if (!ok) run_error_dialog("Sorry, could not open");
+    // Only an item whose attachment the daemon took on enters the history.
+    if (ok && done->history != nullptr) ry_remember_item(done->history, done->item_id);
+}
+
+// Shows the name in the header while the daemon starts the viewer.
+void start_viewer(GtkTreeView* view, const gchar* cmd_line, const gchar* work_dir, const gchar* label,
+                  const gchar* thumbnail_path, GQueue* history, gint item_id) {
+    auto pending = std::make_unique<Opening>();
+    pending->history = history;
+    pending->item_id = item_id;
+    if (GtkTreeViewColumn* column = file_column(view)) {
+        pending->header.reset(GTK_TREE_VIEW_COLUMN(g_object_ref(column)));
+        pending->title.reset(g_strdup(gtk_tree_view_column_get_title(column)));
+        ry::gchar_ptr shown(g_strdup_printf(OPENING_FORMAT, label));
+        gtk_tree_view_column_set_title(column, shown.get());
+    }
+    ipc_sys_start_task(cmd_line, work_dir, label, thumbnail_path, on_task_started, pending.release());
+}
+
 bool has_parent_component(const gchar* path) {
     ry::gstrv_ptr parts(g_strsplit(path, "/", -1));
     for (gchar** p = parts.get(); *p != nullptr; ++p)
@@ -99,7 +145,32 @@ bool has_parent_component(const gchar* path) {
     return false;
 }
 
+// Where a path really leads, links resolved: the longest part of it that exists,
+// resolved, with the rest (which holds no "..") appended.
+std::string real_location(const std::string& path) {
+    std::string head = path, tail;
+    for (;;) {
+        if (char* real = realpath(head.c_str(), nullptr)) {
+            std::string resolved = real;
+            free(real);
+            return resolved == "/" ? tail : resolved + tail;
+        }
+        size_t slash = head.find_last_of('/');
+        if (slash == std::string::npos) return "";
+        tail = head.substr(slash) + tail;
+        head.erase(slash == 0 ? 1 : slash);
+    }
+}
+
 }  // namespace
+
+gboolean ry_location_is_allowed(const gchar* library_dir, const gchar* fullpath, gboolean linked_by_user) {
+    // A file the user linked into the library lies wherever the user put it.
+    if (linked_by_user) return TRUE;
+    std::string storage = real_location(std::string(library_dir) + "/storage");
+    std::string target = real_location(fullpath);
+    return !storage.empty() && !target.empty() && g_str_has_prefix(target.c_str(), (storage + "/").c_str());
+}
 
 gchar* get_dir_name(const char* path) {
     const char* slash = strrchr(path, '/');
@@ -248,55 +319,23 @@ gchar* ry_attachment_file_path(const gchar* library_dir, const gchar* key, const
     return g_strdup_printf("%s/storage/%s/%s", library_dir, key, filename);
 }
 
-gboolean ry_open_attachment(const gchar* library_dir, const gchar* mimetype, const gchar* stored_path,
-                            const gchar* key, int link_mode) {
-    if (link_mode == RY_LINK_URL) {
-        run_error_dialog("Web links cannot be opened on the reader");
-        return FALSE;
-    }
-    // A row without a path or MIME type is looked up as one without an extension.
-    const gchar* path_text = stored_path ? stored_path : "";
-    const gchar* mime_text = mimetype ? mimetype : "";
-    ry::gchar_ptr fullpath(ry_attachment_file_path(library_dir, key, path_text, link_mode));
-    if (!fullpath) {
-        run_error_dialog("Sorry, could not open");
-        return FALSE;
-    }
-    ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
-    // The daemon shows a stored file by its name within storage, a linked one by its own.
-    const gchar* filename = link_mode == RY_LINK_FILE ? strrchr(fullpath.get(), '/') + 1
-                                                      : ry_remove_prefix(path_text, STORAGE_PREFIX);
-    if (!g_file_test(fullpath.get(), G_FILE_TEST_EXISTS)) {
-        ry::gchar_ptr message(g_strdup_printf("File not found: %s", filename));
-        run_error_dialog(message.get());
-        return FALSE;
-    }
+gboolean ry_attachment_opening() { return opening; }
 
-    const gchar* viewer_cmd = get_viewer_from_file_extension(g_extension_pointer(path_text));
-    if (viewer_cmd == nullptr) viewer_cmd = get_viewer_from_file_extension(ry_mime_pointer(mime_text));
-    if (viewer_cmd == nullptr) {
-        run_error_dialog("The format is unknown");
-        return FALSE;
-    }
-    ry::gchar_ptr thumbnail_path(get_icon_file_from_file_extension(g_extension_pointer(path_text)));
-    if (!thumbnail_path) thumbnail_path.reset(get_icon_file_from_file_extension(ry_mime_pointer(mime_text)));
-    if (!thumbnail_path) thumbnail_path.reset(g_strdup(""));
-    ry::gchar_ptr cmd_line(ry_build_command_line(viewer_cmd, fullpath.get()));
-
-    // The program writes metadata only inside the library's storage, never beside a
-    // file the user keeps elsewhere.
-    if (with_metadb == WITH_METADB && link_mode != RY_LINK_FILE &&
-        create_metadatabase(work_dir.get(), strrchr(fullpath.get(), '/') + 1, fullpath.get()) != 0)
-        run_error_dialog("Failed to create metadatabase");
-    if (!ipc_sys_start_task(cmd_line.get(), work_dir.get(), filename, thumbnail_path.get())) {
-        run_error_dialog("Sorry, could not open");
-        return FALSE;
-    }
-    return TRUE;
+void ry_ignore_taps_while_opening(GtkTreeView* tree_view, GtkTreePath* /*path*/,
+                                  GtkTreeViewColumn* /*column*/, gpointer /*data*/) {
+    if (opening) g_signal_stop_emission_by_name(tree_view, "row-activated");
 }
 
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
                              gpointer data) {
+    // One tap, one viewer: the list's own guard stops the others before they get here,
+    // also while a dialog of this opening is up.
+    if (opening) return;
+    opening = true;
+    struct OpeningEnds {
+        ~OpeningEnds() { opening = start_sent; }
+        bool start_sent = false;
+    } ends;
     auto* context = static_cast<ry_attachment_context*>(data);
     // The first selected row, whatever selection mode the list is in.
     GtkTreeModel* model = nullptr;
@@ -315,8 +354,51 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
                        ATTACHMENT_PATH, &filepath_raw, ATTACHMENT_KEY, &key_raw, ATTACHMENT_LINK_MODE,
                        &link_mode, -1);
     ry::gchar_ptr mimetype(mimetype_raw), filepath(filepath_raw), key(key_raw);
-    // Only an item whose attachment the daemon took on enters the history.
-    if (ry_open_attachment(context->library_dir, mimetype.get(), filepath.get(), key.get(), link_mode) &&
-        context->history != nullptr)
-        ry_remember_item(context->history, source_id);
+    if (link_mode == RY_LINK_URL) {
+        run_error_dialog("Web links cannot be opened on the reader");
+        return;
+    }
+    // A row without a path or MIME type is looked up as one without an extension.
+    const gchar* path_text = filepath ? filepath.get() : "";
+    const gchar* mime_text = mimetype ? mimetype.get() : "";
+    const gchar* library_dir = context->library_dir;
+    const gboolean linked = link_mode == RY_LINK_FILE;
+    ry::gchar_ptr fullpath(ry_attachment_file_path(library_dir, key.get(), path_text, link_mode));
+    // Nor one that a symbolic link on the way leads out of storage.
+    if (!fullpath || !ry_location_is_allowed(library_dir, fullpath.get(), linked)) {
+        run_error_dialog("Sorry, could not open");
+        return;
+    }
+    ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
+    // The daemon shows a stored file by its name within storage, a linked one by its own.
+    const gchar* basename = strrchr(fullpath.get(), '/') + 1;
+    const gchar* filename = linked ? basename : ry_remove_prefix(path_text, STORAGE_PREFIX);
+    if (!g_file_test(fullpath.get(), G_FILE_TEST_EXISTS)) {
+        ry::gchar_ptr message(g_strdup_printf("File not found: %s", filename));
+        run_error_dialog(message.get());
+        return;
+    }
+
+    const gchar* viewer_cmd = get_viewer_from_file_extension(g_extension_pointer(path_text));
+    if (viewer_cmd == nullptr) viewer_cmd = get_viewer_from_file_extension(ry_mime_pointer(mime_text));
+    if (viewer_cmd == nullptr) {
+        run_error_dialog("The format is unknown");
+        return;
+    }
+    ry::gchar_ptr thumbnail_path(get_icon_file_from_file_extension(g_extension_pointer(path_text)));
+    if (!thumbnail_path) thumbnail_path.reset(get_icon_file_from_file_extension(ry_mime_pointer(mime_text)));
+    if (!thumbnail_path) thumbnail_path.reset(g_strdup(""));
+    ry::gchar_ptr cmd_line(ry_build_command_line(viewer_cmd, fullpath.get()));
+
+    // Metadata only inside the library's storage, never beside a file the user keeps
+    // elsewhere. The document is entered under its name within work_dir.
+    if (with_metadb == WITH_METADB && !linked) {
+        if (create_metadatabase(work_dir.get(), basename, fullpath.get()) != 0)
+            run_error_dialog("Failed to create metadatabase");
+        // Asked to quit while the dialog was up: no viewer after that.
+        if (ry_quit_requested()) return;
+    }
+    start_viewer(tree_view, cmd_line.get(), work_dir.get(), filename, thumbnail_path.get(), context->history,
+                 source_id);
+    ends.start_sent = true;
 }

@@ -18,6 +18,7 @@
 #include "main.h"
 #include "private_session.h"
 #include "ry_ctr.h"
+#include "ry_file.h"
 #include "ry_model.h"
 #include "ry_raii.h"
 #include "sysd_stub.h"
@@ -198,6 +199,8 @@ struct Driver {
             if (row_id(items, row) == first) activate_row(items, row);
         EXPECT_EQ(row_id(attachments, 0), first);
         activate_row(attachments, 0);
+        // The item enters the history when the daemon's answer comes.
+        ryt::iterate_until([] { return !ry_attachment_opening(); });
         if (last == "button")
             gtk_button_clicked(quit_button);
         else if (last == "close-request")

@@ -404,15 +404,8 @@ DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now) {
     }
 
     // Tags: manual and automatic, one name in both kinds.
-    const char* manual[] = {"history",
-                            "Maps",
-                            "fog",
-                            "to-read",
-                            "Important",
-                            "\xC3\xB6"
-                            "d\xC3\xB6n",
-                            "lanterns",
-                            "method"};
+    const char* manual[] = {"history",   "Maps",           "fog",      "to-read",
+                            "Important", "\u00f6d\u00f6n", "lanterns", "method"};
     const char* automatic[] = {"history", "Cartography", "Weather -- Fiction", "Computers"};
     std::vector<int> manual_ids, automatic_ids;
     for (const char* t : manual) manual_ids.push_back(b.add_tag(t, tag_manual));
