@@ -159,23 +159,68 @@ TEST_F(Ending, SignalsAndCloseRequestsDuringAnOpening) {
     }
 }
 
+// A library replaced on disk while the program runs is read anew before the next
+// listing, as on a new start; the history stays.
+TEST_F(Ending, ALibraryReplacedWhileRunningIsReadAnew) {
+    ryt::TempDir other;
+    libgen::ClassicLibraryBuilder next(other.path());
+    int item = next.add_item({.title = "Beta", .creators = {{"Bo", "Kim"}}});
+    next.finish();
+    ryt::write_file(history_path(), "[HISTORY]\nmax_history=10\nitems=" + std::to_string(item) + ";\n");
+    drive(library, "replaced:" + next.database_path(), SIGTERM, env(), "--no-exec");
+}
+
 // ---- The driver, run only inside the child ----
 
-GtkTreeView* attachment_list() {
-    GtkTreeView* found = nullptr;
-    std::vector<GtkWidget*> todo{g_main_window};
-    while (!todo.empty() && found == nullptr) {
+std::vector<GtkWidget*> all_widgets() {
+    std::vector<GtkWidget*> all, todo{g_main_window};
+    while (!todo.empty()) {
         GtkWidget* w = todo.back();
         todo.pop_back();
-        if (GTK_IS_TREE_VIEW(w) && g_strcmp0(gtk_widget_get_name(w), "attachment-list-ryx") == 0)
-            found = GTK_TREE_VIEW(w);
+        all.push_back(w);
         if (GTK_IS_CONTAINER(w)) {
             GList* children = gtk_container_get_children(GTK_CONTAINER(w));
             for (GList* l = children; l; l = l->next) todo.push_back(GTK_WIDGET(l->data));
             g_list_free(children);
         }
     }
-    return found;
+    return all;
+}
+
+GtkTreeView* tree_view_where(bool (*wanted)(GtkTreeView*)) {
+    for (GtkWidget* w : all_widgets())
+        if (GTK_IS_TREE_VIEW(w) && wanted(GTK_TREE_VIEW(w))) return GTK_TREE_VIEW(w);
+    return nullptr;
+}
+
+GtkTreeView* attachment_list() {
+    return tree_view_where([](GtkTreeView* v) {
+        return g_strcmp0(gtk_widget_get_name(GTK_WIDGET(v)), "attachment-list-ryx") == 0;
+    });
+}
+
+// The first title the item list shows.
+std::string first_title() {
+    GtkTreeView* items = tree_view_where([](GtkTreeView* v) {
+        return gtk_tree_model_get_n_columns(gtk_tree_view_get_model(v)) == N_ITEM_COLUMNS;
+    });
+    GtkTreeIter iter;
+    gchar* title = nullptr;
+    if (items && gtk_tree_model_get_iter_first(gtk_tree_view_get_model(items), &iter))
+        gtk_tree_model_get(gtk_tree_view_get_model(items), &iter, ITEM_TITLE, &title, -1);
+    std::string out = title ? title : "";
+    g_free(title);
+    return out;
+}
+
+// Replaces the library with the one named after "replaced:" and lists the recent items again.
+void replace_library(const std::string& moment) {
+    EXPECT_EQ(first_title(), "Alpha");
+    ASSERT_EQ(rename(moment.substr(moment.find(':') + 1).c_str(), g_getenv("RYX_DRIVE_LIBRARY")), 0);
+    for (GtkWidget* w : all_widgets())
+        if (GTK_IS_BUTTON(w) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), "Recent") == 0)
+            gtk_button_clicked(GTK_BUTTON(w));
+    EXPECT_EQ(first_title(), "Beta");
 }
 
 bool dialog_shown() {
@@ -196,6 +241,12 @@ struct Driver {
     bool step() {
         if (g_main_window == nullptr || !GTK_WIDGET_VISIBLE(g_main_window) || gtk_main_level() == 0)
             return true;
+        if (moment.rfind("replaced:", 0) == 0) {
+            replace_library(moment);
+            ended_at = g_get_monotonic_time();
+            kill(getpid(), signo);
+            return false;
+        }
         if (!tapped) {
             GtkTreeView* list = attachment_list();
             GtkTreeModel* model = gtk_tree_view_get_model(list);
