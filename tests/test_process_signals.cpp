@@ -1,7 +1,7 @@
 // Ending the program at the worst moments: a signal in the main loop, during the
 // snapshot of start-up, with an error dialog up or while the daemon has not yet
-// answered "startTask", and the window destroyed from outside with a dialog up. Each ends within a
-// second, with status 0, the history written and nothing left behind.
+// answered "startTask", and the window destroyed from outside with a dialog up. Each ends
+// promptly, with status 0, the history written and nothing left behind.
 //
 // The moments inside an opening are reached by a driver: this test program started
 // again with only the disabled driver test, which runs the program's own ry_main and
@@ -24,6 +24,10 @@
 #include "x11_support.h"
 
 namespace {
+
+// Far above the few milliseconds an ending takes, far below the waits it must not
+// sit out (a daemon's whole minute, a dialog nobody answers, a FIFO that never opens).
+constexpr gint64 kPromptly = 5 * G_USEC_PER_SEC;
 
 // The test program's own share directory (see the test entry point).
 std::string history_path() { return ry_share_file("ryx.history"); }
@@ -99,7 +103,7 @@ TEST_F(Ending, SignalsInTheMainLoopAndDuringTheSnapshot) {
         gint64 sent = g_get_monotonic_time();
         child.signal(c.signo);
         auto r = child.wait();
-        EXPECT_LT(g_get_monotonic_time() - sent, G_USEC_PER_SEC);
+        EXPECT_LT(g_get_monotonic_time() - sent, kPromptly);
         EXPECT_EQ(r.exit_status, 0) << r.err;
         expect_history_written();
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
@@ -283,5 +287,5 @@ TEST(DISABLED_EndingDriver, RunTheProgram) {
     std::vector<char*> argv = {program.data(), const_cast<char*>(library), zero.data(), nullptr};
     EXPECT_EQ(ry_main(3, argv.data()), 0);
     ASSERT_NE(driver.ended_at, 0);
-    EXPECT_LT(g_get_monotonic_time() - driver.ended_at, G_USEC_PER_SEC);
+    EXPECT_LT(g_get_monotonic_time() - driver.ended_at, kPromptly);
 }
