@@ -12,6 +12,7 @@
 #include "ipc.h"
 #include "ry_ctr.h"
 #include "ry_file.h"
+#include "ry_layout.h"
 #include "ry_library.h"
 #include "ry_model.h"
 #include "ry_que.h"
@@ -38,7 +39,7 @@ void pack_and_show(GtkWidget* box, GtkWidget* child, bool at_end, gboolean expan
     gtk_widget_show(child);
 }
 
-// The tag column: the "Tag" label, a 15-pixel band under it and the tag view's box.
+// The tag column: the "Tag" label, a narrow band under it and the tag view's box.
 GtkWidget* create_tag_column(GtkWidget* tag_view) {
     GtkWidget* column = gtk_vbox_new(FALSE, 0);
 
@@ -50,12 +51,25 @@ GtkWidget* create_tag_column(GtkWidget* tag_view) {
 
     GtkWidget* band = gtk_event_box_new();
     gtk_widget_set_name(band, "tag-label");
-    gtk_widget_set_size_request(band, -1, 15);
+    gtk_widget_set_size_request(band, -1, int(15 * ry_sizes().scale));
     GTK_WIDGET_UNSET_FLAGS(band, GTK_CAN_FOCUS);
     pack_and_show(column, band, false, FALSE, FALSE, 0);
 
     pack_and_show(column, ry_create_view_box_with_button(tag_view), false, TRUE, TRUE, 0);
     return column;
+}
+
+// Shares the height from the true heights of the keys and of a column title, and
+// sizes the lists by it.
+void fit_lists(GtkWidget* search_box, GtkWidget* item_list, GtkWidget* attachment_list,
+               GtkWidget* collection_list) {
+    GtkRequisition keys, title;
+    gtk_widget_size_request(search_box, &keys);
+    gtk_widget_size_request(gtk_tree_view_get_column(GTK_TREE_VIEW(item_list), 0)->button, &title);
+    ry_fit_layout(keys.height, title.height);
+    gtk_widget_set_size_request(item_list, 1, ry_list_height(3, false));
+    gtk_widget_set_size_request(collection_list, ry_sizes().collection_width, ry_list_height(1, false));
+    ry_fit_attachment_list(attachment_list, gtk_tree_view_get_model(GTK_TREE_VIEW(attachment_list)));
 }
 
 }  // namespace
@@ -88,10 +102,13 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
 
+    // In the window from the start, so that the widgets have their style when measured.
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
-    pack_and_show(main_box, ry_create_search_box(search_data, rgroup), true, FALSE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(window), main_box);
+    GtkWidget* search_box = ry_create_search_box(search_data, rgroup);
+    pack_and_show(main_box, search_box, true, FALSE, TRUE, 0);
     pack_and_show(main_box, gtk_hseparator_new(), true, FALSE, TRUE, 2);
-    pack_and_show(main_box, attachment_list, false, FALSE, TRUE, 2);
+    pack_and_show(main_box, ry_create_view_box_with_button(attachment_list), false, FALSE, TRUE, 2);
     pack_and_show(main_box, ry_create_view_box_with_button(item_list), false, TRUE, TRUE, 2);
     pack_and_show(main_box, gtk_hseparator_new(), false, FALSE, TRUE, 2);
 
@@ -100,21 +117,21 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     pack_and_show(browse_row, gtk_vseparator_new(), false, FALSE, TRUE, 2);
     pack_and_show(browse_row, create_tag_column(tag_view), false, TRUE, TRUE, 2);
     pack_and_show(main_box, browse_row, true, FALSE, FALSE, 0);
-    gtk_widget_set_size_request(browse_row, -1, 350);
-
-    gtk_container_add(GTK_CONTAINER(window), main_box);
+    fit_lists(search_box, item_list, attachment_list, *collection_list);
+    gtk_widget_set_size_request(browse_row, -1, ry_sizes().browse_height);
     return main_box;
 }
 
-// The window is as large as the screen, whatever its lists hold: the item list
-// takes the height left and shows as many rows as fit.
+// The window is exactly as large as the screen, with or without a window manager,
+// whatever its lists hold: the item list takes the height left and shows as many
+// rows as fit.
 GtkWidget* create_main_window() {
+    ry_apply_layout_settings();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    GdkScreen* screen = gtk_widget_get_screen(window);
-    gtk_widget_set_size_request(window, gdk_screen_get_width(screen), gdk_screen_get_height(screen));
+    gtk_widget_set_size_request(window, ry_sizes().width, ry_sizes().height);
     gtk_window_maximize(GTK_WINDOW(window));
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-    gtk_container_set_border_width(GTK_CONTAINER(window), 2);
+    gtk_container_set_border_width(GTK_CONTAINER(window), ry_sizes().border);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
     return window;
@@ -195,7 +212,10 @@ int ry_main(int argc, char** argv) {
     }
 
     ipc_set_services();
-    gtk_rc_parse(ry_share_file("ryx.rc").c_str());
+    const std::string rc_filename = ry_share_file("ryx.rc");
+    if (!g_file_test(rc_filename.c_str(), G_FILE_TEST_IS_REGULAR))
+        fprintf(stderr, "ryx: no style file %s: using GTK's default look\n", rc_filename.c_str());
+    gtk_rc_parse(rc_filename.c_str());
     ry_run run;
     run.hist_filename = ry_share_file("ryx.history");
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);

@@ -48,8 +48,9 @@ int row_count(GtkTreeModel* model) { return model ? gtk_tree_model_iter_n_childr
 
 }  // namespace
 
-// Runs at each new allocation of the view: the tool box is wanted while rows lie
-// below the visible part. With no visible row at all it is left as it is.
+// Runs at each new allocation of the view: the tool box is wanted while the list
+// can be paged either way, rows lying above or below the visible part. With no
+// visible row at all it is left as it is.
 void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer data) {
     if (!GTK_IS_TREE_VIEW(widget) && !GTK_IS_ICON_VIEW(widget)) return;
     // The item list shows one page of its listing: the listing decides.
@@ -60,11 +61,12 @@ void ry_show_toolbox(GtkWidget* widget, GtkAllocation* /*allocation*/, gpointer 
             gtk_widget_hide_all(GTK_WIDGET(data));
         return;
     }
-    ry::tree_path_ptr end;
-    if (!visible_range(widget, nullptr, &end)) return;
+    ry::tree_path_ptr start, end;
+    if (!visible_range(widget, &start, &end)) return;
     int rows = row_count(view_model(widget));
+    int first_visible = gtk_tree_path_get_indices(start.get())[0];
     int last_visible = gtk_tree_path_get_indices(end.get())[0];
-    if (last_visible < rows - 1)
+    if (first_visible > 0 || last_visible < rows - 1)
         gtk_widget_show_all(GTK_WIDGET(data));
     else
         gtk_widget_hide_all(GTK_WIDGET(data));

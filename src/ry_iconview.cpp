@@ -2,6 +2,10 @@
 // style property so that the widget style file may name it without a warning.
 #include "ry_iconview.h"
 
+#include <algorithm>
+
+#include "ry_layout.h"
+
 static GType class_type = 0;
 static gpointer g_parent_class = nullptr;
 
@@ -15,8 +19,25 @@ static void ry_icon_view_class_init(gpointer klass, gpointer) {
                          G_MININT, G_MAXINT, 0, GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 }
 
+// "item-height" is given in pixels of the screen the program was first drawn for:
+// every item gets that height scaled to the screen, and never less than a list row.
+void ry_icon_view_apply_item_height(GtkWidget* widget) {
+    gint item_height = 0;
+    gtk_widget_style_get(widget, "item-height", &item_height, NULL);
+    const ry_layout& sizes = ry_sizes();
+    int height = std::max(int(item_height * sizes.scale), sizes.row_height);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(widget));
+    for (GList* l = cells; l; l = l->next) g_object_set(l->data, "height", height, NULL);
+    g_list_free(cells);
+    gtk_widget_queue_resize(widget);
+}
+
 static void ry_icon_view_init(GTypeInstance* instance, gpointer) {
     g_return_if_fail(RY_IS_ICON_VIEW(instance));
+    g_signal_connect(instance, "style-set", G_CALLBACK(+[](GtkWidget* widget, GtkStyle*, gpointer) {
+                         ry_icon_view_apply_item_height(widget);
+                     }),
+                     nullptr);
 }
 
 GType ry_icon_view_get_type(void) {

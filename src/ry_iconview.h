@@ -22,5 +22,8 @@ GtkWidget* ry_icon_view_new(void);
 // NULL (with a critical warning) when model is NULL.
 GtkWidget* ry_icon_view_new_with_model(GtkTreeModel* model);
 void ry_icon_view_set_model(ryIconView* ry_iconview, GtkTreeModel* model);
+// Gives every item the height its style asks for, scaled to the screen; done again
+// whenever the style changes.
+void ry_icon_view_apply_item_height(GtkWidget* widget);
 
 G_END_DECLS

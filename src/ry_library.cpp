@@ -192,7 +192,7 @@ int ry_open_library(const char* path, sqlite3** db) {
     int rc = snapshot ? open_snapshot(path, db) : open_in_place(path, db);
     if (rc != SQLITE_OK) return rc;
     // A library of another shape is left alone: preparing the catalogue reports it.
-    if (ry_detect_schema(*db) == ry_schema::modern) ry_create_modern_views(*db);
+    ry_create_library_views(*db, ry_detect_schema(*db));
     // The copy is ours, but the program still never writes a library. (Set only
     // now: query_only refuses even the temporary views.)
     if (snapshot) sqlite3_exec(*db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
@@ -203,7 +203,7 @@ void ry_close_library() { remove_snapshot(); }
 
 const std::string& ry_snapshot_dir() { return snapshot_dir; }
 
-// ---- Modern libraries under the classic names ----
+// ---- The library as the catalogue reads it ----
 
 namespace {
 
@@ -247,56 +247,92 @@ std::string id_list(const std::vector<int>& ids) {
     return out;
 }
 
-std::vector<std::string> modern_view_statements(sqlite3* db) {
+// The title and the fields that stand for it in types without one (a case's name, a
+// statute's name, an e-mail's subject), looked up by name: a library created fresh
+// numbers its fields differently from an upgraded one.
+std::string title_field_ids(sqlite3* db) {
+    std::vector<int> ids = ids_of(db,
+                                  "SELECT fieldID FROM main.fields WHERE fieldName IN "
+                                  "('title','caseName','nameOfAct','subject')");
+    if (has_table(db, "baseFieldMappings")) {
+        auto mapped = ids_of(db,
+                             "SELECT DISTINCT m.fieldID FROM main.baseFieldMappings m JOIN main.fields f ON "
+                             "f.fieldID=m.baseFieldID WHERE f.fieldName='title'");
+        ids.insert(ids.end(), mapped.begin(), mapped.end());
+    }
+    return id_list(ids);
+}
+
+// Views under the names the catalogue reads, over either generation of the schema.
+// They show the items a user sees in the reference manager: no trash (nor the notes and
+// attachments of a trashed item), no feeds; one title per regular item, "(untitled)" for
+// an item without one; and which items a tag leads to.
+std::vector<std::string> library_view_statements(sqlite3* db, ry_schema schema) {
+    const bool modern = schema == ry_schema::modern;
+    const std::string parent = modern ? "parentItemID" : "sourceItemID";
     std::string note = id_list(ids_of(db, "SELECT itemTypeID FROM main.itemTypes WHERE typeName='note'"));
     std::string hidden = id_list(
         ids_of(db, "SELECT itemTypeID FROM main.itemTypes WHERE typeName IN ('attachment','annotation')"));
-    std::vector<int> title_ids = ids_of(db, "SELECT fieldID FROM main.fields WHERE fieldName='title'");
-    if (has_table(db, "baseFieldMappings") && !title_ids.empty()) {
-        auto mapped = ids_of(db, ("SELECT DISTINCT fieldID FROM main.baseFieldMappings WHERE baseFieldID=" +
-                                  std::to_string(title_ids.front()))
-                                     .c_str());
-        title_ids.insert(title_ids.end(), mapped.begin(), mapped.end());
-    }
+    std::string titles = title_field_ids(db);
 
-    // Items the user sees: not in a feed, not in the trash, not under a trashed parent.
-    std::string trashed_children;
-    for (const char* child_table : {"itemAttachments", "itemNotes", "itemAnnotations"}) {
-        if (!has_table(db, child_table)) continue;
-        trashed_children += std::string(" AND m.itemID NOT IN (SELECT c.itemID FROM main.") + child_table +
-                            " c JOIN main.deletedItems d ON d.itemID=c.parentItemID)";
+    // Children: notes and attachments with their parent item.
+    std::string children = "SELECT itemID, " + parent +
+                           " AS parent FROM main.itemNotes UNION ALL SELECT itemID, " + parent +
+                           " FROM main.itemAttachments";
+    std::string live = "1";
+    if (has_table(db, "deletedItems")) {
+        live = "m.itemID NOT IN (SELECT itemID FROM main.deletedItems)";
+        std::vector<const char*> child_tables{"itemAttachments", "itemNotes"};
+        if (has_table(db, "itemAnnotations")) child_tables.push_back("itemAnnotations");
+        for (const char* child_table : child_tables)
+            live += std::string(" AND m.itemID NOT IN (SELECT c.itemID FROM main.") + child_table +
+                    " c JOIN main.deletedItems d ON d.itemID=c." + parent + ")";
     }
-    std::string live =
-        "m.itemID NOT IN (SELECT itemID FROM main.deletedItems)"
-        " AND m.libraryID NOT IN (SELECT libraryID FROM main.libraries WHERE type='feed')" +
-        trashed_children;
-    std::string live_collections =
-        has_table(db, "deletedCollections")
-            ? " WHERE c.collectionID NOT IN (SELECT collectionID FROM main.deletedCollections)"
-            : "";
+    if (has_column(db, "libraries", "type"))
+        live += " AND m.libraryID NOT IN (SELECT libraryID FROM main.libraries WHERE type='feed')";
 
     // Each view shows exactly the columns the statements join on: one more shared
     // column would silently change a NATURAL JOIN.
-    return {
+    std::vector<std::string> views = {
         "CREATE TEMP VIEW items AS SELECT m.itemID AS itemID, CASE WHEN m.itemTypeID IN (" + note +
             ") THEN 1 WHEN m.itemTypeID IN (" + hidden +
             ") THEN 14 ELSE 0 END AS itemTypeID, m.dateAdded AS dateAdded, m.key AS key FROM main.items m "
             "WHERE " +
             live,
-        "CREATE TEMP VIEW itemData AS SELECT d.itemID AS itemID, 110 AS fieldID, d.valueID AS valueID "
-        "FROM main.itemData d WHERE d.fieldID IN (" +
-            id_list(title_ids) + ") AND d.itemID IN (SELECT itemID FROM temp.items)",
+        // The items the lists show, each with its title, or "(untitled)" when it has none.
+        "CREATE TEMP VIEW listedItems AS SELECT i.itemID AS itemID, i.dateAdded AS dateAdded, "
+        "ifnull(v.value,'(untitled)') AS value FROM temp.items i LEFT JOIN main.itemData d ON "
+        "d.itemID=i.itemID AND d.fieldID IN (" +
+            titles + ") LEFT JOIN main.itemDataValues v ON v.valueID=d.valueID WHERE i.itemTypeID=0",
+        // A tag leads to the regular items that carry it and to the parents of the
+        // notes and attachments that carry it, as the reference manager shows them.
+        "CREATE TEMP VIEW taggedItems AS SELECT it.itemID AS itemID, it.tagID AS tagID FROM main.itemTags it "
+        "JOIN temp.items i ON i.itemID=it.itemID WHERE i.itemTypeID=0 UNION SELECT c.parent, it.tagID FROM "
+        "main.itemTags it JOIN (" +
+            children +
+            ") c ON c.itemID=it.itemID JOIN temp.items i ON i.itemID=c.itemID JOIN temp.items p ON "
+            "p.itemID=c.parent WHERE p.itemTypeID=0",
+    };
+    if (!modern) return views;
+    const std::vector<std::string> modern_only = {
         "CREATE TEMP VIEW creators AS SELECT creatorID FROM main.creators",
         "CREATE TEMP VIEW creatorData AS SELECT creatorID, firstName, lastName FROM main.creators",
+        // Manual where some item the user sees carries it as a manual tag.
         "CREATE TEMP VIEW tags AS SELECT t.tagID AS tagID, t.name AS name, CASE WHEN EXISTS (SELECT 1 FROM "
-        "main.itemTags it WHERE it.tagID=t.tagID AND it.type=0) THEN 0 ELSE 1 END AS type FROM main.tags t",
+        "main.itemTags it WHERE it.tagID=t.tagID AND it.type=0 AND it.itemID IN (SELECT itemID FROM "
+        "temp.items)) THEN 0 ELSE 1 END AS type FROM main.tags t",
         "CREATE TEMP VIEW itemTags AS SELECT itemID, tagID FROM main.itemTags",
         "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, contentType AS "
         "mimeType, path FROM main.itemAttachments",
         "CREATE TEMP VIEW collections AS SELECT c.collectionID AS collectionID, c.collectionName AS "
         "collectionName FROM main.collections c" +
-            live_collections,
+            std::string(
+                has_table(db, "deletedCollections")
+                    ? " WHERE c.collectionID NOT IN (SELECT collectionID FROM main.deletedCollections)"
+                    : ""),
     };
+    views.insert(views.end(), modern_only.begin(), modern_only.end());
+    return views;
 }
 
 }  // namespace
@@ -308,14 +344,15 @@ ry_schema ry_detect_schema(sqlite3* db) {
     return ry_schema::unknown;
 }
 
-int ry_create_modern_views(sqlite3* db) {
-    int rc = sqlite3_exec(db, "SAVEPOINT modern_views", nullptr, nullptr, nullptr);
+int ry_create_library_views(sqlite3* db, ry_schema schema) {
+    if (schema == ry_schema::unknown) return SQLITE_OK;
+    int rc = sqlite3_exec(db, "SAVEPOINT library_views", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return rc;
-    for (const std::string& sql : modern_view_statements(db)) {
+    for (const std::string& sql : library_view_statements(db, schema)) {
         rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) break;
     }
-    if (rc != SQLITE_OK) sqlite3_exec(db, "ROLLBACK TO modern_views", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "RELEASE modern_views", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) sqlite3_exec(db, "ROLLBACK TO library_views", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "RELEASE library_views", nullptr, nullptr, nullptr);
     return rc;
 }

@@ -21,7 +21,8 @@ struct ry_search_button {
     const char* label;
     const char* que;
 };
-// Index 0 is "any", 1..26 the letters A..Z, 27 anything but an ASCII letter.
+// Index 0 is "any", 1..26 the letters A..Z (accented ones with their base letter),
+// 27 anything else.
 extern const ry_search_button search_buttons[];
 extern int nl;
 

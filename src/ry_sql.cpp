@@ -10,116 +10,107 @@
 #include "ry_page.h"
 #include "ry_raii.h"
 
-// The texts are the library's query contract: kept character for character,
-// double and trailing blanks included.
+// Every item statement reads listedItems, the view of the items a user sees with their
+// titles, which opening the library creates. Kinds 4 to 7 list only creators whose last
+// name matches. A tag listing matches the tags per item before its creators are joined:
+// grouped per creator, as it once was, a creator named twice on one item (as author and
+// editor, or two people of one name) counted every tag twice and lost the item.
 const char* const ry_statement_texts[ZLAST] = {
     // ZTINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 "
-    "OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an "
-    "'||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID "
-    "NOT IN (1,14) ORDER BY i.value,i.itemID,cr.lastname",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
+    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
+    "'On the '||?2) ORDER BY i.value,i.itemID,cr.lastname",
     // ZC_TINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value "
-    "GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR "
-    "i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "i.value,i.itemID,cr.lastname",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
+    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
+    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
+    "BY i.value,i.itemID,cr.lastname",
     // ZNCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 "
-    "OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an "
-    "'||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID "
-    "NOT IN (1,14) ORDER BY cr.lastname,i.value,i.itemID",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
+    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
+    "'On the '||?2) ORDER BY cr.lastname,i.value,i.itemID",
     // ZC_NCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value "
-    "GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR "
-    "i.value GLOB 'On the '||?2 ) AND i.fieldID=110  AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "cr.lastname,i.value,i.itemID",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
+    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
+    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
+    "BY cr.lastname,i.value,i.itemID",
     // ZTICR
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id WHERE cd.lastname GLOB ?3 AND "
-    "(idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 "
-    "OR idv.value GLOB 'On a '||?2 OR idv.value GLOB 'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value "
-    "GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND id.fieldID=110 ORDER BY "
-    "idv.value,id.itemID,cd.lastname",
-    // ZC_TICR. This and ZC_CRTI join the collection on the item alone: a natural join
-    // would also match itemCreators.orderIndex with collectionItems.orderIndex and drop
-    // creators and whole items.
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
-    "idv.value GLOB 'On '||?2 "
-    "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
-    "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
-    "id.fieldID=110 ORDER BY idv.value,id.itemID,cd.lastname",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
+    "the '||?2) ORDER BY i.value,i.itemID,cd.lastName",
+    // ZC_TICR
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
+    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
+    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
+    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
+    "i.value,i.itemID,cd.lastName",
     // ZCRTI
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id WHERE cd.lastname GLOB ?3 AND "
-    "(idv.value GLOB ?2 OR idv.value GLOB 'On '||?2 OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 "
-    "OR idv.value GLOB 'On a '||?2 OR idv.value GLOB 'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value "
-    "GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND id.fieldID=110 ORDER BY "
-    "cd.lastname,idv.value,id.itemID",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
+    "the '||?2) ORDER BY cd.lastName,i.value,i.itemID",
     // ZC_CRTI
-    "SELECT id.itemID,idv.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd, itemDataValues idv NATURAL JOIN itemData id JOIN collectionitems ci ON "
-    "ci.itemID=id.itemID WHERE ci.collectionID=?1 AND cd.lastname GLOB ?3 AND (idv.value GLOB ?2 OR "
-    "idv.value GLOB 'On '||?2 "
-    "OR idv.value GLOB 'A '||?2 OR idv.value GLOB 'An '||?2 OR idv.value GLOB 'On a '||?2 OR idv.value GLOB "
-    "'On an '||?2 OR idv.value GLOB 'The '||?2 OR idv.value GLOB 'On the '||?2 ) AND id.itemID=ic.itemID AND "
-    "id.fieldID=110 ORDER BY cd.lastname,idv.value,id.itemID",
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
+    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
+    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
+    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
+    "cd.lastName,i.value,i.itemID",
     // ZDATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE i.dateAdded LIKE ?4 AND i.fieldID=110 AND "
-    "i.itemTypeID NOT IN (1,14) ORDER BY i.dateAdded,i.itemID DESC ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
     // ZC_DATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionitems ci NATURAL "
-    "JOIN (items itm NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN "
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-    "ci.collectionID=?1 AND i.dateAdded LIKE ?4 AND i.fieldID=110 AND i.itemTypeID NOT IN (1,14) ORDER BY "
-    "i.dateAdded,i.itemID DESC ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.dateAdded LIKE ?4 ORDER "
+    "BY i.dateAdded,i.itemID DESC",
     // ZTAGED
-    "SELECT id.itemID,idv.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM items i NATURAL JOIN "
-    "itemTags it NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv LEFT OUTER JOIN (itemCreators ic "
-    "NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE it.tagID IN "
-    "(?5,?6,?7) AND id.fieldID=110 AND i.itemTypeID NOT IN (1,14) GROUP BY "
-    "i.itemID,idv.value,cr.firstName,cr.lastName HAVING SUM(it.tagID)=?8 ORDER BY idv.value,i.itemID ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING "
+    "SUM(tagID)=?8) ORDER BY i.value,i.itemID,cr.lastname",
     // ZC_TAGED
-    "SELECT id.itemID,idv.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci "
-    "NATURAL JOIN items i NATURAL JOIN itemTags it NATURAL JOIN itemData id NATURAL JOIN itemDataValues idv "
-    "LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON "
-    "i.itemID=cr.itemID WHERE ci.collectionID=?1 AND it.tagID IN (?5,?6,?7) AND id.fieldID=110 AND "
-    "i.itemTypeID NOT IN (1,14) GROUP BY i.itemID,idv.value,cr.firstName,cr.lastName HAVING SUM(it.tagID)=?8 "
-    "ORDER BY idv.value,i.itemID ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
+    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
+    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.itemID IN (SELECT "
+    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
+    "i.value,i.itemID,cr.lastname",
     // ZTAG
-    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN itemTags it WHERE it.itemID IN (SELECT "
-    "it.itemID from itemTags it  WHERE it.tagID IN (?5,?6,?7)  GROUP BY it.itemID  HAVING SUM(it.tagID)=?8 ) "
-    "ORDER BY t.type DESC, t.name DESC",
+    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID IN (SELECT "
+    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
+    "t.type DESC, t.name DESC",
     // ZC_TAG
-    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN itemTags it NATURAL JOIN collectionitems ci "
-    "WHERE ci.collectionID=?1 AND it.itemID IN (SELECT it.itemID from itemTags it  WHERE it.tagID IN "
-    "(?5,?6,?7)  GROUP BY it.itemID  HAVING SUM(it.tagID)=?8 ) ORDER BY t.type DESC, t.name DESC",
+    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti JOIN collectionitems ci ON "
+    "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN (SELECT itemID FROM taggedItems WHERE "
+    "tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY t.type DESC, t.name DESC",
     // ZAT
     "SELECT a.sourceitemID, a.mimeType, a.path, i.key FROM itemAttachments a NATURAL JOIN items i WHERE "
     "sourceitemID=?9",
     // ZRECENT
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM (items itm NATURAL JOIN "
-    "itemData id NATURAL JOIN itemDataValues idv) i LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE i.itemID=?10 AND i.fieldID=110  AND "
-    "i.itemTypeID NOT IN (1,14) ",
+    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
+    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
+    "WHERE i.itemID=?10",
 };
 
 const char* const ry_label_texts[2] = {
     "SELECT c.collectionID,c.collectionName FROM collections c ORDER BY c.collectionName DESC",
-    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 ORDER BY t.name DESC",
+    // Only tags that lead to some item.
+    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND t.tagID IN (SELECT tagID FROM taggedItems) ORDER "
+    "BY "
+    "t.name DESC",
 };
 
 const char* const ry_separator_text =

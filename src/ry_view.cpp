@@ -4,6 +4,7 @@
 #include "ergtklistview.h"
 #include "ry_ctr.h"
 #include "ry_iconview.h"
+#include "ry_layout.h"
 #include "ry_model.h"
 #include "ry_page.h"
 
@@ -21,10 +22,21 @@ void append_text_column(erGtkListView* view, const char* title, GtkCellRenderer*
     ergtk_list_view_append_column(view, column);
 }
 
+// A one-line cell as tall as a row should be for a pen (the view adds a one-pixel
+// focus line above and below); text too long for its column ends in an ellipsis.
+GtkCellRenderer* one_line_renderer() {
+    GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
+    g_object_set(renderer, "ypad", 0, "height", ry_sizes().row_height - 2, "ellipsize", PANGO_ELLIPSIZE_END,
+                 NULL);
+    return renderer;
+}
+
 }  // namespace
 
 // The item model keeps the factory's reference besides the view's: it lives for the whole run.
+// The list asks for three rows; the window gives it all the height it can spare.
 GtkWidget* ry_create_item_list() {
+    const ry_layout& sizes = ry_sizes();
     GtkListStore* model = ry_create_item_model();
     GtkWidget* item_list = ergtk_list_view_new_with_model(GTK_TREE_MODEL(model));
     erGtkListView* er_item_list = ERGTK_LIST_VIEW(item_list);
@@ -32,38 +44,57 @@ GtkWidget* ry_create_item_list() {
 
     // A long title wraps at word boundaries instead of widening the list.
     GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, "wrap-width", 635, "wrap-mode", 0, NULL);
-    append_text_column(er_item_list, "TITLE", renderer, ITEM_TITLE, 640);
+    g_object_set(renderer, "ypad", 0, "wrap-width", sizes.title_width - 5, "wrap-mode", 0, NULL);
+    append_text_column(er_item_list, "TITLE", renderer, ITEM_TITLE, sizes.title_width);
 
     // The first name stands right-aligned against the last name.
-    renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "xalign", 1.0, "ypad", 0, NULL);
-    append_text_column(er_item_list, "", renderer, ITEM_CREATOR_FIRSTNAME, 0);
-
-    renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, NULL);
-    append_text_column(er_item_list, "NAME", renderer, ITEM_CREATOR_LASTNAME, 0);
-    // Its rows never size it: it shows a page of its listing in the height it gets.
-    gtk_widget_set_size_request(item_list, -1, 1);
+    renderer = one_line_renderer();
+    g_object_set(renderer, "xalign", 1.0, NULL);
+    append_text_column(er_item_list, "", renderer, ITEM_CREATOR_FIRSTNAME, sizes.name_width);
+    append_text_column(er_item_list, "NAME", one_line_renderer(), ITEM_CREATOR_LASTNAME, sizes.name_width);
+    // Its rows never size it: it shows a page of its listing in the height it gets,
+    // and asks for three rows.
+    gtk_widget_set_size_request(item_list, 1, ry_list_height(3, false));
     ry_attach_item_rows(GTK_TREE_VIEW(item_list));
     return item_list;
 }
 
-// Like the item model, the attachment model keeps the factory's reference.
+// Like the item model, the attachment model keeps the factory's reference. The
+// list asks for its column titles only until attachments are listed.
 GtkWidget* ry_create_attachment_list() {
     GtkListStore* model = ry_create_attachment_model();
     GtkWidget* attachment_list = ergtk_list_view_new_with_model(GTK_TREE_MODEL(model));
     erGtkListView* er_attachment_list = ERGTK_LIST_VIEW(attachment_list);
     ergtk_list_view_set_focus_mode(er_attachment_list, TRUE, TRUE);
-
-    GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, NULL);
-    append_text_column(er_attachment_list, "MIMETYPE", renderer, ATTACHMENT_MIMETYPE, 0);
-
-    renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, NULL);
-    append_text_column(er_attachment_list, "FILE", renderer, ATTACHMENT_PATH, 0);
+    append_text_column(er_attachment_list, "MIMETYPE", one_line_renderer(), ATTACHMENT_MIMETYPE, 0);
+    append_text_column(er_attachment_list, "FILE", one_line_renderer(), ATTACHMENT_PATH, 0);
+    ry_fit_attachment_list(attachment_list, GTK_TREE_MODEL(model));
+    g_signal_connect(model, "row-inserted",
+                     G_CALLBACK(+[](GtkTreeModel* m, GtkTreePath*, GtkTreeIter*, gpointer list) {
+                         ry_fit_attachment_list(GTK_WIDGET(list), m);
+                     }),
+                     attachment_list);
+    g_signal_connect(model, "row-deleted", G_CALLBACK(+[](GtkTreeModel* m, GtkTreePath*, gpointer list) {
+                         ry_fit_attachment_list(GTK_WIDGET(list), m);
+                     }),
+                     attachment_list);
     return attachment_list;
+}
+
+// The attachment list takes what the item list can spare while keeping three rows;
+// longer lists page with the list's own tool box. Empty, it leaves its place to
+// the browse row.
+void ry_fit_attachment_list(GtkWidget* attachment_list, GtkTreeModel* model) {
+    int rows = gtk_tree_model_iter_n_children(model, nullptr);
+    int space = ry_sizes().list_space - ry_list_height(3, true);
+    if (ry_list_height(rows, false) > space) rows = ry_list_rows(space, true);
+    gtk_widget_set_size_request(attachment_list, 1, ry_list_height(rows, false));
+    GtkWidget* view_box = gtk_widget_get_parent(attachment_list);
+    if (view_box == nullptr) return;
+    if (gtk_tree_model_iter_n_children(model, nullptr) > 0)
+        gtk_widget_show(view_box);
+    else
+        gtk_widget_hide(view_box);
 }
 
 GtkWidget* ry_initialize_collection_list(sqlite3* db) {
@@ -74,9 +105,10 @@ GtkWidget* ry_initialize_collection_list(sqlite3* db) {
     erGtkListView* er_collection_list = ERGTK_LIST_VIEW(collection_list);
     ergtk_list_view_set_focus_mode(er_collection_list, TRUE, TRUE);
 
-    GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, NULL);
-    append_text_column(er_collection_list, "Collection", renderer, LABEL_NAME, 256);
+    const ry_layout& sizes = ry_sizes();
+    append_text_column(er_collection_list, "Collection", one_line_renderer(), LABEL_NAME,
+                       sizes.collection_width);
+    gtk_widget_set_size_request(collection_list, sizes.collection_width, ry_list_height(1, false));
     return collection_list;
 }
 
@@ -91,10 +123,25 @@ GtkWidget* ry_initialize_tag_view(sqlite3* db, ry_radio_group* rgroup) {
     gtk_icon_view_set_selection_mode(icon_view, GTK_SELECTION_SINGLE);
     gtk_icon_view_set_row_spacing(icon_view, 0);
     gtk_icon_view_set_text_column(icon_view, LABEL_NAME);
+    ry_icon_view_apply_item_height(tag_view);
+    // The window gives the tags the height left in the browse row.
+    gtk_widget_set_size_request(tag_view, 1, 1);
     return tag_view;
 }
 
 // ---- The search box, its radio groups, and the view boxes with their tool boxes ----
+
+// GTK shades a key's lower and right edge in grey; e-paper wants a black line all round.
+void ry_size_key(GtkWidget* key) {
+    gtk_widget_set_size_request(key, ry_sizes().key_width, ry_sizes().key_height);
+    g_signal_connect_after(key, "expose-event", G_CALLBACK(+[](GtkWidget* widget, GdkEventExpose*, gpointer) {
+                               const GtkAllocation& a = widget->allocation;
+                               gdk_draw_rectangle(widget->window, widget->style->black_gc, FALSE, a.x, a.y,
+                                                  a.width - 1, a.height - 1);
+                               return FALSE;
+                           }),
+                           nullptr);
+}
 
 namespace {
 
@@ -131,31 +178,52 @@ void ry_initialize_radio_group(ry_radio_group* rgroup) {
     rgroup->tag_view = ry_icon_view_new();
 }
 
+namespace {
+
+void attach_cell(GtkWidget* table, GtkWidget* child, const ry_grid_cell& cell, int line_offset) {
+    attach_and_show(table, child, cell.left, cell.right, cell.top + line_offset, cell.top + line_offset + 1);
+}
+
+// A key as large as a pen needs, whatever its text.
+void attach_key(GtkWidget* table, GtkWidget* key, const ry_grid_cell& cell, int line_offset) {
+    ry_size_key(key);
+    attach_cell(table, key, cell, line_offset);
+}
+
+GtkWidget* create_grid(int lines) {
+    GtkWidget* grid = gtk_table_new(lines, ry_sizes().grid_columns, TRUE);
+    gtk_table_set_row_spacings(GTK_TABLE(grid), 1);
+    return grid;
+}
+
+}  // namespace
+
 // The handlers of one key run in connection order: the other rows are released and
 // the tag selection cleared before the key writes its own field, and the listing
-// comes last, with the query complete.
+// comes last, with the query complete. On a narrow screen a row of keys wraps.
 GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgroup) {
     GtkWidget* box = gtk_vbox_new(FALSE, 0);
-    const guint columns = nl + 3;
+    const int columns = ry_sizes().grid_columns;
 
-    GtkWidget* letters = gtk_table_new(2, columns, TRUE);
-    gtk_table_set_row_spacings(GTK_TABLE(letters), 1);
-    attach_and_show(letters, gtk_label_new("Title"), 0, 3, 0, 1);
-    attach_and_show(letters, gtk_label_new("Creator"), 0, 3, 1, 2);
+    const std::vector<ry_grid_cell> letter_cells = ry_letter_row_cells(columns);
+    const int row_lines = letter_cells.back().top + 1;
+    GtkWidget* letters = create_grid(2 * row_lines);
+    attach_cell(letters, gtk_label_new("Title"), letter_cells[0], 0);
+    attach_cell(letters, gtk_label_new("Creator"), letter_cells[0], row_lines);
     for (int i = 0; i < nl; ++i) {
         GtkWidget* title_key = create_key(rgroup->tbutton, search_buttons[i].label);
         g_signal_connect(title_key, "clicked", G_CALLBACK(ry_radio_active), rgroup->mbutton);
         g_signal_connect(title_key, "clicked", G_CALLBACK(ry_unselect_tag), rgroup->tag_view);
         g_signal_connect(title_key, "clicked", G_CALLBACK(ry_set_title_que), GINT_TO_POINTER(i));
         g_signal_connect(title_key, "clicked", G_CALLBACK(ry_list_items_by_button), search_data);
-        attach_and_show(letters, title_key, i + 3, i + 4, 0, 1);
+        attach_key(letters, title_key, letter_cells[i + 1], 0);
 
         GtkWidget* creator_key = create_key(rgroup->cbutton, search_buttons[i].label);
         g_signal_connect(creator_key, "clicked", G_CALLBACK(ry_radio_active), rgroup->mbutton);
         g_signal_connect(creator_key, "clicked", G_CALLBACK(ry_unselect_tag), rgroup->tag_view);
         g_signal_connect(creator_key, "clicked", G_CALLBACK(ry_set_creator_que), GINT_TO_POINTER(i));
         g_signal_connect(creator_key, "clicked", G_CALLBACK(ry_list_items_by_button), search_data);
-        attach_and_show(letters, creator_key, i + 3, i + 4, 1, 2);
+        attach_key(letters, creator_key, letter_cells[i + 1], row_lines);
     }
     gtk_box_pack_start(GTK_BOX(box), letters, FALSE, TRUE, 2);
     gtk_widget_show(letters);
@@ -164,12 +232,11 @@ GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgr
     gtk_box_pack_start(GTK_BOX(box), separator, FALSE, TRUE, 0);
     gtk_widget_show(separator);
 
-    GtkWidget* months = gtk_table_new(1, columns, TRUE);
-    gtk_table_set_row_spacings(GTK_TABLE(months), 1);
-    attach_and_show(months, gtk_label_new("Added"), 0, 3, 0, 1);
-    attach_and_show(months, gtk_label_new("month ago"), 14, 18, 0, 1);
-    // Eleven keys: "*" any date, then 0 (this month) to 9 months back.
-    for (int i = 0; i <= 10; ++i) {
+    const std::vector<ry_grid_cell> month_cells = ry_month_row_cells(columns);
+    GtkWidget* months = create_grid(month_cells.back().top + 1);
+    attach_cell(months, gtk_label_new("Added"), month_cells[0], 0);
+    // "*" any date, then 0 (this month) to 9 months back.
+    for (int i = 0; i < ry_month_keys; ++i) {
         char mon[3];
         if (i == 0)
             g_strlcpy(mon, search_buttons[0].label, sizeof mon);
@@ -181,16 +248,17 @@ GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgr
         g_signal_connect(month_key, "clicked", G_CALLBACK(ry_unselect_tag), rgroup->tag_view);
         g_signal_connect(month_key, "clicked", G_CALLBACK(ry_set_date_que), GINT_TO_POINTER(i));
         g_signal_connect(month_key, "clicked", G_CALLBACK(ry_list_items_by_button), search_data);
-        attach_and_show(months, month_key, i + 3, i + 4, 0, 1);
+        attach_key(months, month_key, month_cells[i + 1], 0);
     }
+    attach_cell(months, gtk_label_new("month ago"), month_cells[ry_month_keys + 1], 0);
 
     GtkWidget* recent = gtk_button_new_with_label("Recent");
     g_signal_connect(recent, "clicked", G_CALLBACK(ry_list_recent_items_by_button), search_data);
-    attach_and_show(months, recent, nl - 2, nl + 1, 0, 1);
+    attach_key(months, recent, month_cells[ry_month_keys + 2], 0);
 
     GtkWidget* quit = gtk_button_new_with_label("Quit");
     g_signal_connect(quit, "clicked", G_CALLBACK(ry_quit_program), nullptr);
-    attach_and_show(months, quit, nl + 1, nl + 3, 0, 1);
+    attach_key(months, quit, month_cells[ry_month_keys + 3], 0);
 
     gtk_box_pack_start(GTK_BOX(box), months, FALSE, TRUE, 2);
     gtk_widget_show(months);
@@ -222,10 +290,21 @@ GtkWidget* ry_create_tool_box(GtkWidget* widget) {
         {GTK_STOCK_GOTO_BOTTOM, ry_scroll_to_last, false},
         {GTK_STOCK_GO_DOWN, ry_scroll_down, false},
     };
+    // Arrows instead of the stock words, so that four keys fit under a narrow list.
+    static const GtkStockItem arrows[] = {
+        {const_cast<gchar*>(GTK_STOCK_GOTO_TOP), const_cast<gchar*>("\u21c8"), GdkModifierType(0), 0,
+         nullptr},
+        {const_cast<gchar*>(GTK_STOCK_GO_UP), const_cast<gchar*>("\u2191"), GdkModifierType(0), 0, nullptr},
+        {const_cast<gchar*>(GTK_STOCK_GOTO_BOTTOM), const_cast<gchar*>("\u21ca"), GdkModifierType(0), 0,
+         nullptr},
+        {const_cast<gchar*>(GTK_STOCK_GO_DOWN), const_cast<gchar*>("\u2193"), GdkModifierType(0), 0, nullptr},
+    };
+    gtk_stock_add_static(arrows, G_N_ELEMENTS(arrows));
     GtkWidget* box = gtk_hbox_new(FALSE, 0);
     for (const ToolButton& b : buttons) {
         GtkWidget* button = gtk_button_new_from_stock(b.stock);
         gtk_widget_set_name(button, "small-button-ryx");
+        ry_size_key(button);
         g_signal_connect(button, "clicked", G_CALLBACK(b.handler), widget);
         if (b.at_start)
             gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);

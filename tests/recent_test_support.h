@@ -60,7 +60,8 @@ inline void activate(GQueue* history, const std::vector<int>& source_ids, int ro
     ry::gobject_ptr<GtkListStore> store(ry_create_attachment_model());
     for (int id : source_ids)
         gtk_list_store_insert_with_values(store.get(), nullptr, -1, ATTACHMENT_SOURCE_ID, id, -1);
-    GtkWidget* view = GTK_WIDGET(g_object_ref_sink(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store.get()))));
+    GtkWidget* view =
+        GTK_WIDGET(g_object_ref_sink(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store.get()))));
     GtkTreeViewColumn* column = gtk_tree_view_column_new();
     gtk_tree_view_append_column(GTK_TREE_VIEW(view), column);
     g_signal_connect(view, "row-activated", G_CALLBACK(ry_push_history), history);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "libgen.h"
+#include "ry_library.h"
 #include "ry_raii.h"
 #include "ry_sql.h"
 #include "test_support.h"
@@ -28,12 +29,11 @@ using Row = std::tuple<int, std::string, std::string, std::string>;
 using Rows = std::vector<Row>;
 
 // A small library in which every rule of the catalogue shows: leading word groups, several
-// creators, an untitled item, notes and attachments carrying titles and tags, nested
-// collections, two tags of one name.
+// creators, notes and attachments carrying titles and tags, nested collections, two tags
+// of one name.
 struct Library {
     ryt::TempDir dir;
-    int art, atlas, theme, tides, year, anchors, untitled_case, note, shelf, inner, empty, red, blue,
-        red_auto;
+    int art, atlas, theme, tides, year, anchors, note, shelf, inner, empty, red, blue, red_auto;
     AddedAttachment art_pdf, art_url, atlas_epub, loose;
 
     Library() {
@@ -51,9 +51,6 @@ struct Library {
         anchors =
             item(document, "Anchors", {{"Eve", "Young"}, {"Fay", "Xu"}, {"Gus", "West"}, {"Hal", "Vance"}},
                  "2009-06-10 12:00:00");
-        // A case has a case name, not a title.
-        untitled_case = item(legal_case, std::nullopt, {{"Ann", "Zeller"}}, "2009-03-06 10:00:00");
-        b.set_field(untitled_case, field::caseName, "Able v. Baker");
         // A note and attachments that carry titles, dates and tags like items do.
         note = b.add_note(art, "<p>A reading note</p>", "2009-03-07 10:00:00");
         b.set_field(note, field::title, "A reading note");
@@ -95,7 +92,7 @@ class Catalogue {
   public:
     explicit Catalogue(const std::string& path) {
         sqlite3* raw = nullptr;
-        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        EXPECT_EQ(ry_open_library(path.c_str(), &raw), SQLITE_OK);
         db_.reset(raw);
         ok_ = ry_sql_try_prepare(db_.get(), statement_);
     }
@@ -242,7 +239,7 @@ TEST_F(CatalogueRows, TitleLetterMatchesTheTitleAndTheWordAfterALeadingGroup) {
         {ZTINCR, "[tT]*", 0, nullptr, {theme(), art_adams(), art_zeller(), tides()}},
         {ZTINCR, "[^a-zA-Z]*", 0, nullptr, {year()}},  // the integer title is matched as its text
         {ZTINCR, "[qQ]*", 0, nullptr, {}},
-        // Everything: the six titled items, neither the untitled case nor the note or attachments.
+        // Everything: the six items, neither the note nor the attachments.
         {ZTINCR, "*", 0, nullptr,
          cat_rows({{year()}, anchors(), {atlas(), theme(), art_adams(), art_zeller(), tides()}})},
         // Creator order puts items without creators first.
@@ -260,7 +257,6 @@ TEST_F(CatalogueRows, TitleLetterMatchesTheTitleAndTheWordAfterALeadingGroup) {
 
 TEST_F(CatalogueRows, CreatorLetterGivesOneRowPerMatchingCreatorOfTitledItems) {
     expect({
-        // The case's creator matches too, but the case has no title.
         {ZTICR, "*", 0, "[zZ]*", {art_zeller()}},
         {ZTICR, "[tT]*", 0, "[aA]*", {art_adams()}},
         {ZTICR, "*", 0, "[bB]*", {year(), atlas()}},  // title order: the integer title before every text
@@ -307,32 +303,4 @@ TEST_F(CatalogueRows, TagListsItemsCarryingEveryChosenTag) {
     EXPECT_EQ(ids(cat.by_tags(ZC_TAGED, L.red, 0, L.shelf)), (std::vector<int>{L.atlas, L.art, L.art}));
     EXPECT_EQ(cat.by_tags(ZC_TAGED, L.red, 0, L.inner), (Rows{atlas()}));
     EXPECT_EQ(ids(cat.by_tags(ZC_TAGED, L.blue, 0, L.shelf)), (std::vector<int>{L.art, L.art}));
-}
-
-TEST_F(CatalogueRows, TagsOfTheTaggedItemsComeAutomaticFirstThenByNameDescending) {
-    EXPECT_EQ(cat.by_tags(ZTAG, L.blue),
-              (Rows{{L.red_auto, "red", "", ""}, {L.red, "red", "", ""}, {L.blue, "blue", "", ""}}));
-    EXPECT_EQ(cat.by_tags(ZC_TAG, L.blue, 0, L.shelf),
-              (Rows{{L.red, "red", "", ""}, {L.blue, "blue", "", ""}}));
-    EXPECT_EQ(cat.by_tags(ZC_TAG, L.blue, 0, L.inner), Rows{});
-}
-
-TEST_F(CatalogueRows, AttachmentsOfAnItemWithPathAndTheirOwnKey) {
-    auto attachments = [&](int item) { return as_set(cat.run(ZAT, {{SITID, item}})); };
-    EXPECT_EQ(attachments(L.art), as_set({{L.art, "application/pdf", "storage:art.pdf", L.art_pdf.key},
-                                          {L.art, "text/html", "<null>", L.art_url.key}}));
-    EXPECT_EQ(attachments(L.atlas),
-              as_set({{L.atlas, "application/epub+zip", "storage:atlas.epub", L.atlas_epub.key}}));
-    EXPECT_EQ(attachments(L.theme), as_set({}));
-    // The key leads to the stored file.
-    EXPECT_TRUE(ryt::file_exists(L.dir.file("storage/" + L.art_pdf.key + "/art.pdf")));
-}
-
-TEST_F(CatalogueRows, RecentListsOneTitledItem) {
-    auto recent = [&](int item) { return cat.run(ZRECENT, {{SREID, item}}); };
-    EXPECT_EQ(as_set(recent(L.art)), as_set({art_adams(), art_zeller()}));
-    EXPECT_EQ(recent(L.theme), (Rows{theme()}));
-    EXPECT_EQ(recent(L.year), (Rows{year()}));
-    for (int none : {L.note, L.art_pdf.item_id, L.loose.item_id, L.untitled_case, 99999})
-        EXPECT_EQ(recent(none), Rows{}) << none;
 }

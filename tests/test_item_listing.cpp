@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "libgen_modern.h"
 #include "list_fixture.h"
+#include "ry_raii.h"
 #include "shelf_library.h"
 
 using ryt::ItemRow;
@@ -31,7 +35,7 @@ ItemRow head(int id, const char* title, const char* first = "", const char* last
 // A further creator of the item on the row above: the title column is never set.
 ItemRow more(int id, const char* first, const char* last) { return {id, "<unset>", first, last}; }
 
-// Title keys by letter: '*' is the first key, '#' (neither letter nor "*") the last.
+// Keys by letter: '*' is the first key, '#' (neither letter nor "*") the last.
 const char* key(char letter) {
     return search_buttons[letter == '*' ? 0 : letter == '#' ? 27 : letter - 'A' + 1].que;
 }
@@ -64,16 +68,12 @@ TEST_F(Listing, TitleAndCreatorPatternsFilterTheirColumns) {
                                      head(shelf.atlas, "Atlas", "Bob", "Zed"), separator_row()}));
     sql_que.cid = shelf.alpha_collection;
     EXPECT_EQ(lib.list(ZTICR), (Rows{head(shelf.apart, "Apart", "Yu", "Zulu"), separator_row()}));
-    std::string text = ryt::expanded(lib.statement(ZC_TICR));
-    EXPECT_TRUE(has(text, "lastname GLOB '[zZ]*'") && has(text, "value GLOB '[aA]*'") &&
-                has(text, "collectionID=" + std::to_string(shelf.alpha_collection)))
-        << text;
 }
 
 TEST_F(Listing, MonthPatternIsBoundInPlace) {
     std::snprintf(sql_que.date, sizeof sql_que.date, "%4d-%02d%%", 2009, 3);
     EXPECT_EQ(ids(lib.list(ZDATE)),
-              (Ids{shelf.number, shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
+              (Ids{shelf.untitled, shelf.number, shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
     // The pattern is bound in place, not copied: the record is the only storage.
     sql_que.date[6] = '4';
     EXPECT_TRUE(has(ryt::expanded(lib.statement(ZDATE)), "LIKE '2009-04%'"));
@@ -84,7 +84,7 @@ TEST_F(Listing, TagSlotsBoundOnlyWhilePositiveWithTheirSum) {
     sql_que.tags[0] = shelf.tag_alpha;
     EXPECT_EQ(ids(lib.list(ZTAGED)), (Ids{shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
     std::string text = ryt::expanded(lib.statement(ZTAGED));
-    EXPECT_TRUE(has(text, "IN (" + a + ",NULL,NULL)") && has(text, "SUM(it.tagID)=" + a + " ")) << text;
+    EXPECT_TRUE(has(text, "IN (" + a + ",NULL,NULL)") && has(text, "SUM(tagID)=" + a + ")")) << text;
     sql_que.tags[1] = shelf.tag_beta;
     EXPECT_EQ(ids(lib.list(ZTAGED)), (Ids{shelf.atlas, shelf.atlas, shelf.atlas, -1}));
     // An empty slot ends the bindings: the third is not bound although the sum counts it,
@@ -94,7 +94,7 @@ TEST_F(Listing, TagSlotsBoundOnlyWhilePositiveWithTheirSum) {
     lib.list(ZTAGED);
     text = ryt::expanded(lib.statement(ZTAGED));
     EXPECT_TRUE(has(text, "IN (" + a + "," + b + ",NULL)")) << text;
-    EXPECT_TRUE(has(text, "=" + std::to_string(shelf.tag_alpha + shelf.tag_beta) + " ")) << text;
+    EXPECT_TRUE(has(text, "=" + std::to_string(shelf.tag_alpha + shelf.tag_beta) + ")")) << text;
 }
 
 // ---- merging and the separator ----
@@ -200,6 +200,128 @@ TEST(ListingNulls, NullNamesAndTitlesBecomeEmptyStrings) {
     }));
 }
 
+// ---- what a reader owns, in either generation of library ----
+
+// One item of each shape that real libraries hold: a trashed item and its children, items
+// titled by another field, a creator named twice, no title, accented initials, tags
+// carried only by a note or only by the trash.
+struct Owned {
+    int atlas, anchor, legal, statute, email, twice, untitled, emile, collection, red, green, grey;
+};
+
+Owned fill_owned(libgen::LibraryBuilder& b) {
+    using namespace libgen::item_type;
+    Owned o{};
+    auto item = [&](int type, std::optional<std::string> title, std::vector<libgen::Creator> creators,
+                    const char* added) {
+        return b.add_item({.type = type, .title = title, .creators = creators, .date_added = added});
+    };
+    o.atlas = item(book, "Atlas", {{"Ann", "Lee"}}, "2021-03-01 08:00:00");
+    o.anchor = item(book, "Anchor", {{"Ann", "Lee"}}, "2021-03-02 08:00:00");
+    o.legal = item(legal_case, "Able v. Baker", {{"Kay", "Judge"}}, "2021-04-01 08:00:00");
+    o.statute = item(statute, "Clean Air Act", {}, "2021-04-02 08:00:00");
+    o.email = item(email, "Subject Line", {}, "2021-04-03 08:00:00");
+    o.twice =
+        item(book, "Tide Tables", {{"X.", "Xu"}, {"X.", "Xu"}, {"X.", "Xu", 0, 3}}, "2021-03-03 08:00:00");
+    o.untitled = item(book, std::nullopt, {{"Quinn", "Quill"}}, "2021-03-04 08:00:00");
+    o.emile = item(book, "\xC3\x89mile", {{"J\xC3\xBCrgen", "\xC3\x96zkan"}}, "2021-05-01 08:00:00");
+    b.add_attachment(
+        {.parent = o.atlas, .mime_type = "application/pdf", .file = "a.pdf", .contents = "%PDF"});
+    b.add_attachment(
+        {.parent = o.anchor, .mime_type = "application/pdf", .file = "b.pdf", .contents = "%PDF"});
+    int anchor_note = b.add_note(o.anchor, "<p>gone</p>");
+    b.trash(o.anchor);
+    o.collection = b.add_collection("Shelf");
+    for (int i : {o.atlas, o.anchor, o.untitled}) b.add_to_collection(o.collection, i);
+    o.red = b.add_tag("red");
+    o.green = b.add_tag("green");
+    o.grey = b.add_tag("grey");
+    for (int i : {o.atlas, o.anchor, o.twice, o.untitled}) b.tag_item(i, o.red);
+    b.tag_item(b.add_note(o.atlas, "<p>about</p>"), o.green);
+    b.tag_item(anchor_note, o.grey);
+    b.tag_item(o.emile, b.add_tag("automatic", libgen::tag_automatic));
+    b.finish();
+    return o;
+}
+
+class OwnedListing : public testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (GetParam()) {
+            libgen::ModernLibraryBuilder b(dir.path());
+            o = fill_owned(b);
+        } else {
+            libgen::ClassicLibraryBuilder b(dir.path());
+            o = fill_owned(b);
+        }
+        lib = std::make_unique<ryt::ListingLibrary>(dir.file("zotero.sqlite"));
+    }
+    ryt::TempDir dir;
+    Owned o{};
+    std::unique_ptr<ryt::ListingLibrary> lib;
+};
+
+// Each visible item once under each key it matches, with all its creators; nothing trashed.
+TEST_P(OwnedListing, EveryListingShowsEachVisibleItemWithAllItsCreators) {
+    const Rows atlas{head(o.atlas, "Atlas", "Ann", "Lee")},
+        legal{head(o.legal, "Able v. Baker", "Kay", "Judge")}, statute{head(o.statute, "Clean Air Act")},
+        email{head(o.email, "Subject Line")},
+        twice{head(o.twice, "Tide Tables", "X.", "Xu"), more(o.twice, "X.", "Xu"), more(o.twice, "X.", "Xu")},
+        untitled{head(o.untitled, "(untitled)", "Quinn", "Quill")},
+        emile{head(o.emile, "\xC3\x89mile", "J\xC3\xBCrgen", "\xC3\x96zkan")};
+    struct Case {
+        const char* what;
+        int kind;
+        char title, creator;
+        const char* month;
+        int tag, collection;
+        std::vector<Rows> want;
+    };
+    const Case cases[] = {
+        {"all titles", ZTINCR, '*', '*', "", 0, 0, {untitled, legal, atlas, statute, email, twice, emile}},
+        {"title key A", ZTINCR, 'A', '*', "", 0, 0, {legal, atlas}},
+        {"untitled under !", ZTINCR, '#', '*', "", 0, 0, {untitled}},
+        {"accented title", ZTINCR, 'E', '*', "", 0, 0, {emile}},
+        {"accented creator", ZCRTI, '*', 'O', "", 0, 0, {emile}},
+        {"creator key L", ZCRTI, '*', 'L', "", 0, 0, {atlas}},
+        {"untitled creator", ZTICR, '*', 'Q', "", 0, 0, {untitled}},
+        {"month", ZDATE, '*', '*', "2021-03%", 0, 0, {atlas, twice, untitled}},
+        {"tag", ZTAGED, '*', '*', "", o.red, 0, {untitled, atlas, twice}},
+        {"tag on a note", ZTAGED, '*', '*', "", o.green, 0, {atlas}},
+        {"tag on the trash", ZTAGED, '*', '*', "", o.grey, 0, {}},
+        {"collection", ZTINCR, '*', '*', "", 0, o.collection, {untitled, atlas}},
+        {"tag in collection", ZTAGED, '*', '*', "", o.red, o.collection, {untitled, atlas}},
+    };
+    for (const Case& c : cases) {
+        sql_que = {c.collection ? c.collection : -1, key(c.title), key(c.creator), "", {c.tag, 0, 0}, -1};
+        std::snprintf(sql_que.date, sizeof sql_que.date, "%s", c.month);
+        Rows want;
+        for (const Rows& item : c.want) want.insert(want.end(), item.begin(), item.end());
+        want.push_back(separator_row());
+        EXPECT_EQ(lib->list(c.kind), want) << c.what;
+    }
+    for (int id : {o.anchor, o.untitled, o.atlas}) g_queue_push_tail(lib->history(), GINT_TO_POINTER(id));
+    ry_list_recent_items(lib->data());
+    EXPECT_EQ(lib->items(), (Rows{untitled[0], atlas[0], separator_row()}));
+}
+
+// Only tags that lead to an item are offered; a trashed item's attachments are not listed.
+TEST_P(OwnedListing, TagsLeadSomewhereAndTrashedAttachmentsStayHidden) {
+    ry::gobject_ptr<GtkListStore> tags(ry_create_label_model());
+    ry_initialize_labels(lib->db(), 1, GTK_TREE_MODEL(tags.get()));
+    EXPECT_EQ(ryt::label_rows(GTK_TREE_MODEL(tags.get())),
+              (std::vector<ryt::LabelRow>{{o.green, "green"}, {o.red, "red"}}));
+    for (auto [id, n] : {std::pair{o.atlas, 1u}, {o.anchor, 0u}}) {
+        gtk_list_store_clear(GTK_LIST_STORE(lib->item_model()));
+        gtk_list_store_insert_with_values(GTK_LIST_STORE(lib->item_model()), nullptr, 0, ITEM_ID, id, -1);
+        lib->activate_item_row(0);
+        EXPECT_EQ(lib->attachments().size(), n) << id;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, OwnedListing, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "modern" : "classic"; });
+
 // ---- a failing step ----
 
 TEST(ListingFailure, LibraryCorruptedAfterStartUpPrintsSqlErrorAndKeepsRowsRead) {
@@ -252,13 +374,14 @@ TEST(ListingLocale, LetterKeysCompareBytesWhateverTheLocale) {
     }
     {
         ryt::ListingLibrary lib(dir.file("zotero.sqlite"));
-        // A German collation would put Ärger among the A titles and zebra last.
+        // A German collation would sort Ärger among the A titles and zebra last; the key
+        // files it under A all the same.
         sql_que.title = key('*');
         EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{apfel, zebra, umlaut, -1}));
         sql_que.title = key('A');
-        EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{apfel, -1}));
+        EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{apfel, umlaut, -1}));
         sql_que.title = key('#');
-        EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{umlaut, -1}));
+        EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{-1}));
     }
     setlocale(LC_ALL, "C");
     g_unsetenv("LOCPATH");

@@ -106,7 +106,7 @@ TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
     sqlite3_close(db);
     auto r = ryt::run({RYX_BINARY, library});
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "SQL Error: no such table: itemTags\n");
+    EXPECT_EQ(r.err, "SQL Error: no such table: main.itemTags\n");
 }
 
 TEST_F(StartupTest, SigtermEndsCleanlyAndLeavesTheLibraryAlone) {

@@ -13,6 +13,7 @@
 #include "gtk_include.h"
 #include "libgen.h"
 #include "main.h"
+#include "ry_library.h"
 #include "ry_model.h"
 #include "ry_que.h"
 #include "ry_sql.h"
@@ -78,7 +79,7 @@ class WindowFixture : public ::testing::Test {
             lib.finish();
         }
         const std::string path = dir_.path() + "/zotero.sqlite";
-        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        ASSERT_EQ(ry_open_library(path.c_str(), &db_), SQLITE_OK);
         ASSERT_TRUE(ry_sql_try_prepare(db_, statements_));
         window_ = create_main_window();
         main_box_ = build_window_contents(window_, db_, statements_, &history_,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "libgen.h"
+#include "ry_library.h"
 #include "ry_model.h"
 #include "ry_page.h"
 #include "ry_que.h"
@@ -116,10 +117,9 @@ inline ItemRow separator_row() { return {-1, ry_separator_text, "<unset>", "<uns
 // Everything a listing needs, over a library that the test has written.
 class ListingLibrary {
   public:
-    // Opens the library read-only and compiles the catalogue.
+    // Opens the library as the program does and compiles the catalogue.
     explicit ListingLibrary(const std::string& database) {
-        if (sqlite3_open_v2(database.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-            !ry_sql_try_prepare(db_, statements_))
+        if (ry_open_library(database.c_str(), &db_) != SQLITE_OK || !ry_sql_try_prepare(db_, statements_))
             throw std::runtime_error("cannot open " + database);
         item_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_item_list()));
         attachment_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_attachment_list()));
@@ -138,6 +138,7 @@ class ListingLibrary {
         g_queue_clear(&history_);
         for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
         sqlite3_close(db_);
+        ry_close_library();
     }
     ListingLibrary(const ListingLibrary&) = delete;
     ListingLibrary& operator=(const ListingLibrary&) = delete;

@@ -66,8 +66,8 @@ CREATE TABLE deletedItems (itemID INTEGER PRIMARY KEY, dateDeleted DEFAULT CURRE
 INSERT INTO version VALUES ('userdata', 76);
 INSERT INTO itemTypes (itemTypeID, typeName, display) VALUES
     (1, 'note', 0), (2, 'book', 2), (3, 'bookSection', 2), (4, 'journalArticle', 2),
-    (13, 'webpage', 1), (14, 'attachment', 0), (17, 'case', 1), (33, 'conferencePaper', 1),
-    (34, 'document', 1);
+    (13, 'webpage', 1), (14, 'attachment', 0), (17, 'case', 1), (20, 'statute', 1), (21, 'email', 1),
+    (33, 'conferencePaper', 1), (34, 'document', 1);
 INSERT INTO fields (fieldID, fieldName) VALUES
     (1, 'url'), (14, 'date'), (110, 'title'), (111, 'caseName'), (112, 'nameOfAct'), (113, 'subject');
 )SQL";

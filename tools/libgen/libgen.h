@@ -37,6 +37,8 @@ constexpr int journalArticle = 4;
 constexpr int webpage = 13;
 constexpr int attachment = 14;
 constexpr int legal_case = 17;  // "case"
+constexpr int statute = 20;
+constexpr int email = 21;
 constexpr int conferencePaper = 33;
 constexpr int document = 34;
 }  // namespace item_type
@@ -91,7 +93,8 @@ std::string utc_timestamp(std::time_t t);
 class LibraryBuilder {
   public:
     virtual ~LibraryBuilder() = default;
-    // Returns the new itemID.
+    // Returns the new itemID. A case, statute or e-mail keeps its title in its own field
+    // (caseName, nameOfAct, subject), as the reference manager stores it.
     virtual int add_item(const Item& item) = 0;
     // Sets (or replaces) one field of an item; an integer-looking text is stored as an integer.
     virtual void set_field(int item_id, int field_id, const std::string& value) = 0;

@@ -275,21 +275,36 @@ DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now) {
         items.push_back(b.add_item(item));
         ++sum.regular_items;
     }
-    // A web page keeps its address; a case and a statute-like document have no title field,
-    // so they are never listed.
+    // A web page keeps its address. A case, a statute and an e-mail are titled by fields of
+    // their own; two items have no title at all; one names its editor, who is also its
+    // author, twice.
     b.set_field(items[0], field::date, "2003");
     for (size_t i = 5; i < items.size(); i += 6)
         b.set_field(items[i], field::url, "http://example.org/page/" + std::to_string(i));
-    int legal_case = b.add_item({.type = item_type::legal_case, .date_added = months_ago(now, 2, 3, 9)});
-    b.set_field(legal_case, field::caseName, "Lantern Co. v. Harbour Board of Vell");
-    int act = b.add_item({.type = item_type::document, .date_added = months_ago(now, 4, 3, 9)});
-    b.set_field(act, field::nameOfAct, "Fog Signals (Amendment) Act");
-    sum.regular_items += 2;
+    const Item others[] = {
+        {.type = item_type::legal_case, .title = "Lantern Co. v. Harbour Board of Vell"},
+        {.type = item_type::statute, .title = "Fog Signals (Amendment) Act"},
+        {.type = item_type::email, .title = "Re: the tide tables"},
+        {.type = item_type::document, .creators = {{"Ida", "Untitled-Papers"}}},
+        {.type = item_type::webpage},
+        {.title = "Harbour Lights, Edited",
+         .creators = {{"Marta", "Nowicka"}, {"Marta", "Nowicka", 0, 3}, {"Xia", "Xu"}, {"Xia", "Xu"}}},
+    };
+    for (size_t i = 0; i < std::size(others); ++i) {
+        Item item = others[i];
+        item.date_added = months_ago(now, int(i * 2), 3, 9);
+        items.push_back(b.add_item(item));
+        titles.push_back(item.title.value_or("untitled"));
+        ++sum.regular_items;
+    }
 
     // Notes: on some items, and one standing alone.
+    int first_note = 0;
     for (size_t i = 1; i < items.size(); i += 7) {
-        b.add_note(items[i], "<p>Reading note " + std::to_string(i) + "</p><p>Check the second chapter.</p>",
-                   months_ago(now, int(i % 12), 20, 10));
+        int note = b.add_note(items[i],
+                              "<p>Reading note " + std::to_string(i) + "</p><p>Check the second chapter.</p>",
+                              months_ago(now, int(i % 12), 20, 10));
+        if (first_note == 0) first_note = note;
         ++sum.notes;
     }
     b.add_note(0, "<p>Things to look up</p><ul><li>tide tables</li></ul>", months_ago(now, 1, 2, 11));
@@ -374,15 +389,8 @@ DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now) {
     }
 
     // Tags: manual and automatic, one name in both kinds.
-    const char* manual[] = {"history",
-                            "Maps",
-                            "fog",
-                            "to-read",
-                            "Important",
-                            "\xC3\xB6"
-                            "d\xC3\xB6n",
-                            "lanterns",
-                            "method"};
+    const char* manual[] = {"history",   "Maps",           "fog",      "to-read",
+                            "Important", "\u00f6d\u00f6n", "lanterns", "method"};
     const char* automatic[] = {"history", "Cartography", "Weather -- Fiction", "Computers"};
     std::vector<int> manual_ids, automatic_ids;
     for (const char* t : manual) manual_ids.push_back(b.add_tag(t, tag_manual));
@@ -395,8 +403,18 @@ DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now) {
         if (i % 3 == 1) b.tag_item(items[i], automatic_ids[i % automatic_ids.size()]);
     }
 
-    // One item in the trash; the program does not look at it.
-    b.trash(items[items.size() - 1]);
+    // A tag that only a note carries leads to the note's item.
+    b.tag_item(first_note, b.add_tag("annotated", tag_manual));
+    ++sum.tags;
+    // The trash: an item with a note and a tag of its own, and a note of a live item.
+    int trashed = b.add_item({.title = "A Discarded Draft", .creators = {{"Ann", "Abernethy"}}});
+    b.tag_item(trashed, b.add_tag("discarded", tag_manual));
+    b.add_note(trashed, "<p>Why this went</p>");
+    b.trash(trashed);
+    b.trash(b.add_note(items[2], "<p>An outdated note</p>"));
+    sum.regular_items += 1;
+    sum.notes += 2;
+    ++sum.tags;
     return sum;
 }
 

@@ -18,13 +18,6 @@
 
 namespace libgen {
 
-// Item types the classic numbering has but libgen.h does not name. The builder
-// interface speaks the classic numbers; a modern builder translates them by name.
-namespace more_type {
-constexpr int statute = 20;
-constexpr int email = 21;
-}  // namespace more_type
-
 enum class Numbering {
     fresh,     // as a fresh current install: types and fields in the schema's order
     upgraded,  // as upgraded from a classic library: classic numbers kept, new ones after
@@ -45,7 +38,7 @@ void create_modern_schema(sqlite3* db, Numbering numbering);
 
 // Writes a modern library into dir/zotero.sqlite (replacing an existing file) and dir/storage/.
 // Item types and field ids given through the LibraryBuilder interface are the classic
-// numbers (libgen::item_type, libgen::field, libgen::more_type); the builder stores its own
+// numbers (libgen::item_type, libgen::field); the builder stores its own
 // numbering. A title given for a type without a title field (case, statute, e-mail) goes
 // to the field mapped onto title (caseName, nameOfAct, subject), as the reference manager
 // stores it. Rows go into the current library: the user's library (1) until use_library().

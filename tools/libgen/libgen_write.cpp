@@ -171,7 +171,12 @@ int WriterCore::value_id(const std::string& value) {
 int WriterCore::add_item(const Item& item) {
     std::string date = stamp(item.date_added);
     int id = insert_item(item.type, date);
-    if (item.title) set_field(id, field::title, *item.title);
+    // Cases, statutes and e-mails keep their title in a field of their own.
+    int title_field = item.type == item_type::legal_case ? field::caseName
+                      : item.type == item_type::statute  ? field::nameOfAct
+                      : item.type == item_type::email    ? field::subject
+                                                         : field::title;
+    if (item.title) set_field(id, title_field, *item.title);
     int order = 0;
     for (const Creator& c : item.creators) {
         sqlite3_stmt* s = stmt(
