@@ -1,7 +1,9 @@
 // Start-up, the one window and its wiring, and shutdown.
 #include "main.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -27,8 +29,31 @@
 
 namespace {
 
-// Set when SIGTERM arrives before the main loop runs, so that it is not entered.
-bool quit_requested = false;
+// The signals that end the program as its Quit key does.
+constexpr int quit_signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+// Written by the signal handler; everything else happens on the main loop, woken
+// through the pipe, or is polled by the long steps of start-up.
+int quit_pipe[2] = {-1, -1};
+
+gboolean on_quit_pipe(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
+    char drained[16];
+    while (read(fd, drained, sizeof drained) > 0) {
+    }
+    ry_request_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+// Handlers without SA_RESTART, so that a blocking read or wait of start-up returns
+// and the step can see the request.
+void watch_quit_signals() {
+    if (pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        g_unix_fd_add(quit_pipe[0], G_IO_IN, on_quit_pipe, nullptr);
+    struct sigaction on_term = {};
+    sigemptyset(&on_term.sa_mask);
+    on_term.sa_handler = on_sigterm;
+    for (int signo : quit_signals) sigaction(signo, &on_term, nullptr);
+}
 
 void pack_and_show(GtkWidget* box, GtkWidget* child, bool at_end, gboolean expand, gboolean fill,
                    guint padding) {
@@ -98,6 +123,7 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection), rgroup);
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
     // The item is remembered before the file is opened, so also when opening fails.
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
@@ -134,14 +160,22 @@ GtkWidget* create_main_window() {
     gtk_container_set_border_width(GTK_CONTAINER(window), ry_sizes().border);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
+    // Destroyed from outside, without a close request first: the program ends all the same.
+    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) {
+                         g_main_window = nullptr;
+                         ry_request_quit();
+                     }),
+                     nullptr);
     return window;
 }
 
 void on_sigterm(int /*signo*/) {
-    if (gtk_main_level() > 0)
-        gtk_main_quit();
-    else
-        quit_requested = true;
+    int saved_errno = errno;
+    ry_note_quit_signal();
+    if (quit_pipe[1] >= 0 && write(quit_pipe[1], "q", 1) < 0) {
+        // A full pipe already holds a wake-up.
+    }
+    errno = saved_errno;
 }
 
 gboolean on_startup_complete(gpointer /*data*/) {
@@ -162,7 +196,7 @@ namespace {
 
 // What one run holds from start-up to exit, released in one place on every way out:
 // the statements, the library (and its snapshot), and the history, which is written
-// back only by a run that got as far as its window.
+// back only by a run that got as far as its window or was asked to quit on the way.
 struct ry_run {
     GQueue history = G_QUEUE_INIT;
     GKeyFile* histfile = nullptr;
@@ -178,6 +212,7 @@ struct ry_run {
         for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
         sqlite3_close(db);
         ry_close_library();
+        ipc_end_pending_tasks();
         if (save_history) {
             ry_save_history_file(hist_filename.c_str(), histfile, &history);
         } else {
@@ -195,15 +230,9 @@ std::string ry_share_file(const char* name) {
 }
 
 int ry_main(int argc, char** argv) {
-    // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
-    // wake-up happens inside the signal handler itself.
-    g_unix_signal_add(
-        SIGTERM,
-        +[](gpointer) -> gboolean {
-            on_sigterm(SIGTERM);
-            return G_SOURCE_CONTINUE;
-        },
-        nullptr);
+    watch_quit_signals();
+    // Before GTK or GConf could reach for a session bus and start one of their own.
+    ipc_keep_off_absent_bus();
 
     gtk_init(&argc, &argv);
     if (argc < 2) {
@@ -219,11 +248,18 @@ int ry_main(int argc, char** argv) {
     ry_run run;
     run.hist_filename = ry_share_file("ryx.history");
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
+    ry_remove_abandoned_snapshots();
 
-    int open_rc = ry_open_library(argv[1], &run.db);
+    std::string problem;
+    int open_rc = ry_open_library(argv[1], &run.db, &problem);
+    // Asked to quit meanwhile: the same ending as from the main loop.
+    run.save_history = ry_quit_requested();
+    if (run.save_history) return 0;
     if (open_rc != SQLITE_OK) {
-        // No consistent snapshot of a library that its owner holds locked.
-        if (open_rc == SQLITE_BUSY)
+        if (!problem.empty())
+            fprintf(stderr, "Can't open database: %s\n", problem.c_str());
+        else if (open_rc == SQLITE_BUSY)
+            // No consistent snapshot of a library that its owner holds locked.
             fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
         else
             fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
@@ -233,12 +269,10 @@ int ry_main(int argc, char** argv) {
 
     ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
     with_metadb = ry_metadb_flag(argc, argv);
-
-    GtkWidget* window = create_main_window();
-    g_main_window = window;
-
     ry_radio_group rgroup{};
     ry_search_data search_data{};
+    GtkWidget* window = create_main_window();
+    g_main_window = window;
     GtkWidget* collection_list = nullptr;
     GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
                                                 zotero_dir.get(), &rgroup, &search_data, &collection_list);
@@ -248,7 +282,7 @@ int ry_main(int argc, char** argv) {
     gtk_widget_grab_focus(collection_list);
     g_idle_add(on_startup_complete, nullptr);
 
-    if (!quit_requested) gtk_main();
+    if (!ry_quit_requested()) gtk_main();
     run.save_history = true;
     return 0;
 }

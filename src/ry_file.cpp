@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -89,6 +91,44 @@ bool is_plain_component(const gchar* name) {
            strcmp(name, "..") != 0;
 }
 
+// The one opening that waits for the daemon's answer, and the header that says so.
+bool opening = false;
+const char OPENING_FORMAT[] = "Opening %s...";
+
+// The header of the attachment list's last column (the file names).
+GtkTreeViewColumn* file_column(GtkTreeView* view) {
+    GList* columns = gtk_tree_view_get_columns(view);
+    GList* last = g_list_last(columns);
+    auto* column = last != nullptr ? GTK_TREE_VIEW_COLUMN(last->data) : nullptr;
+    g_list_free(columns);
+    return column;
+}
+
+struct Opening {
+    ry::gobject_ptr<GtkTreeViewColumn> header;  // kept even if the list goes first
+    ry::gchar_ptr title;                        // the header's own title, put back after
+};
+
+void on_task_started(gboolean ok, gpointer data) {
+    std::unique_ptr<Opening> done(static_cast<Opening*>(data));
+    opening = false;
+    if (done->header) gtk_tree_view_column_set_title(done->header.get(), done->title.get());
+    if (!ok) run_error_dialog("Sorry, could not open");
+}
+
+// Shows the name in the header while the daemon starts the viewer.
+void start_viewer(GtkTreeView* view, const gchar* cmd_line, const gchar* work_dir, const gchar* label,
+                  const gchar* thumbnail_path) {
+    auto pending = std::make_unique<Opening>();
+    if (GtkTreeViewColumn* column = file_column(view)) {
+        pending->header.reset(GTK_TREE_VIEW_COLUMN(g_object_ref(column)));
+        pending->title.reset(g_strdup(gtk_tree_view_column_get_title(column)));
+        ry::gchar_ptr shown(g_strdup_printf(OPENING_FORMAT, label));
+        gtk_tree_view_column_set_title(column, shown.get());
+    }
+    ipc_sys_start_task(cmd_line, work_dir, label, thumbnail_path, on_task_started, pending.release());
+}
+
 bool has_parent_component(const gchar* path) {
     ry::gstrv_ptr parts(g_strsplit(path, "/", -1));
     for (gchar** p = parts.get(); *p != nullptr; ++p)
@@ -96,7 +136,32 @@ bool has_parent_component(const gchar* path) {
     return false;
 }
 
+// Where a path really leads, links resolved: the longest part of it that exists,
+// resolved, with the rest (which holds no "..") appended.
+std::string real_location(const std::string& path) {
+    std::string head = path, tail;
+    for (;;) {
+        if (char* real = realpath(head.c_str(), nullptr)) {
+            std::string resolved = real;
+            free(real);
+            return resolved == "/" ? tail : resolved + tail;
+        }
+        size_t slash = head.find_last_of('/');
+        if (slash == std::string::npos) return "";
+        tail = head.substr(slash) + tail;
+        head.erase(slash == 0 ? 1 : slash);
+    }
+}
+
 }  // namespace
+
+gboolean ry_location_is_allowed(const gchar* library_dir, const gchar* fullpath, gboolean linked_by_user) {
+    // A file the user linked into the library lies wherever the user put it.
+    if (linked_by_user) return TRUE;
+    std::string storage = real_location(std::string(library_dir) + "/storage");
+    std::string target = real_location(fullpath);
+    return !storage.empty() && !target.empty() && g_str_has_prefix(target.c_str(), (storage + "/").c_str());
+}
 
 gchar* get_dir_name(const char* path) {
     const char* slash = strrchr(path, '/');
@@ -211,8 +276,23 @@ int create_metadatabase(const gchar* directory, const gchar* filename, const gch
     return ermetadb_close_database(metadb.get()) == ER_OK ? 0 : 1;
 }
 
+gboolean ry_attachment_opening() { return opening; }
+
+void ry_ignore_taps_while_opening(GtkTreeView* tree_view, GtkTreePath* /*path*/,
+                                  GtkTreeViewColumn* /*column*/, gpointer /*data*/) {
+    if (opening) g_signal_stop_emission_by_name(tree_view, "row-activated");
+}
+
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
                              gpointer data) {
+    // One tap, one viewer: the list's own guard stops the others before they get here,
+    // also while a dialog of this opening is up.
+    if (opening) return;
+    opening = true;
+    struct OpeningEnds {
+        ~OpeningEnds() { opening = start_sent; }
+        bool start_sent = false;
+    } ends;
     const gchar* library_dir = static_cast<const gchar*>(data);
     // The first selected row, whatever selection mode the list is in.
     GtkTreeModel* model = nullptr;
@@ -253,6 +333,11 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
     }
 
     ry::gchar_ptr fullpath(g_strdup_printf("%s/storage/%s/%s", library_dir, key.get(), filename));
+    // Nor one that a symbolic link on the way leads out of it.
+    if (!ry_location_is_allowed(library_dir, fullpath.get(), FALSE)) {
+        run_error_dialog("Sorry, could not open");
+        return;
+    }
     ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
     ry::gchar_ptr cmd_line(ry_build_command_line(viewer_cmd, fullpath.get()));
 
@@ -261,7 +346,9 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
         const gchar* slash = strrchr(fullpath.get(), '/');
         if (create_metadatabase(work_dir.get(), slash + 1, fullpath.get()) != 0)
             run_error_dialog("Failed to create metadatabase");
+        // Asked to quit while the dialog was up: no viewer after that.
+        if (ry_quit_requested()) return;
     }
-    if (!ipc_sys_start_task(cmd_line.get(), work_dir.get(), filename, thumbnail_path.get()))
-        run_error_dialog("Sorry, could not open");
+    start_viewer(tree_view, cmd_line.get(), work_dir.get(), filename, thumbnail_path.get());
+    ends.start_sent = true;
 }

@@ -27,8 +27,20 @@ gchar* ry_build_command_line(const gchar* viewer_cmd, const gchar* fullpath);
 // TRUE when <library>/storage/<key>/<filename> stays inside <library>/storage/<key>:
 // key is one real directory name and filename has no ".." component.
 gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
+// TRUE when fullpath, with every symbolic link on the way resolved, lies inside the
+// library's storage directory, or is a file the user linked into the library
+// (linked_by_user): only then may the metadata step and the viewer have it.
+gboolean ry_location_is_allowed(const gchar* library_dir, const gchar* fullpath, gboolean linked_by_user);
 
-// "row-activated" of the attachment list; data is the library directory.
+// "row-activated" of the attachment list, connected before every other handler:
+// while an opening waits for the daemon's answer, a further tap does nothing.
+void ry_ignore_taps_while_opening(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
+                                  gpointer data);
+// Whether an opening waits for the daemon's answer.
+gboolean ry_attachment_opening();
+// "row-activated" of the attachment list; data is the library directory. Sends the
+// viewer's start without waiting: the list's header reads "Opening NAME..." until
+// the daemon answers, and a refusal or timeout then gives its dialog.
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
                              gpointer data);
 // 0 on success.

@@ -133,6 +133,15 @@ void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) 
     sqlite3_bind_text(statement, parameter, text, int(strlen(text)), SQLITE_STATIC);
 }
 
+// Ids are kept as the models' int: a row whose id does not fit (or is negative,
+// which -1 already means "none") is left out, so that no id is taken for another.
+bool listable_id(sqlite3_stmt* statement, int column, int* id) {
+    sqlite3_int64 wide = sqlite3_column_int64(statement, column);
+    if (wide < 0 || wide > G_MAXINT) return false;
+    *id = int(wide);
+    return true;
+}
+
 }  // namespace
 
 // The rows go to the item list's own store, which copies their texts once; the
@@ -143,7 +152,8 @@ void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_
         gint64 pid = -1;
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            gint64 id = sqlite3_column_int64(statement, 0);
+            int id = -1;
+            if (!listable_id(statement, 0, &id)) continue;
             // A further row of the same item names one more creator; its title
             // stays unset so that the item reads as one entry.
             rows->append(id, id == pid ? nullptr : column_text(statement, 1), column_text(statement, 2),
@@ -262,12 +272,12 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(
-            store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0), ATTACHMENT_MIMETYPE,
-            column_text(statement, 1), ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY,
-            column_text(statement, 3), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(
+                store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
+                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
@@ -291,10 +301,11 @@ void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, sqlite3_column_int(statement, 0),
-                                          LABEL_NAME, column_text(statement, 1), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
+                                              column_text(statement, 1), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 

@@ -3,6 +3,7 @@
 // messages the daemon stand-in receives and the dialogs the user sees.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <string>
@@ -115,6 +116,7 @@ class Activation : public testing::Test {
         GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes(
             "path", gtk_cell_renderer_text_new(), "text", ATTACHMENT_PATH, nullptr);
         gtk_tree_view_append_column(view, column);
+        g_signal_connect(view, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
         g_signal_connect(view, "row-activated", G_CALLBACK(ry_push_history), &history_);
         g_signal_connect(view, "row-activated", G_CALLBACK(ry_attachment_activated),
                          const_cast<char*>(library_dir.c_str()));
@@ -123,6 +125,7 @@ class Activation : public testing::Test {
             ry::tree_path_ptr path(gtk_tree_path_new_from_indices(int(i), -1));
             gtk_tree_selection_select_path(gtk_tree_view_get_selection(view), path.get());
             gtk_tree_view_row_activated(view, path.get(), column);
+            ryt::iterate_until([] { return !ry_attachment_opening(); });
         }
         ryt::flush_events();
         gtk_widget_destroy(GTK_WIDGET(view));
@@ -248,7 +251,16 @@ TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
     store("K", "a.pdf", "pdf");
     ryt::write_file(library_ + "/storage/outside.pdf", "pdf");
     ryt::write_file(library_ + "/outside.pdf", "pdf");
+    // Links on the way that lead out: a key directory, a file, a directory under a key.
+    std::string outside = temp_.path() + "/outside";
+    g_mkdir_with_parents(outside.c_str(), 0755);
+    ASSERT_EQ(symlink(outside.c_str(), (library_ + "/storage/OUT").c_str()), 0);
+    ASSERT_EQ(symlink((library_ + "/outside.pdf").c_str(), (library_ + "/storage/K/b.pdf").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (library_ + "/storage/K/sub").c_str()), 0);
     const std::vector<Row> rows{
+        {7, "application/pdf", "storage:a.pdf", "OUT"},
+        {8, "application/pdf", "storage:b.pdf", "K"},
+        {9, "application/pdf", "storage:sub/new/c.pdf", "K"},
         {1, "application/pdf", "storage:outside.pdf", ".."},
         {2, "application/pdf", "storage:a.pdf", "K/../.."},
         {3, "application/pdf", "storage:../outside.pdf", "K"},
@@ -261,6 +273,16 @@ TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
     EXPECT_TRUE(stub.messages().empty());
     EXPECT_TRUE(metadbs_below(temp_.path()).empty());
     EXPECT_EQ(history_head(), 6);
+}
+
+TEST_F(Activation, LinksThatStayInsideStorageAreFollowed) {
+    ryt::SysdStub stub({"--no-exec"});
+    with_metadb = WITH_METADB;
+    store("K", "a.pdf", "pdf");
+    ASSERT_EQ(symlink("K", (library_ + "/storage/ALIAS").c_str()), 0);
+    EXPECT_TRUE(open({1, "application/pdf", "storage:a.pdf", "ALIAS"}).empty());
+    EXPECT_EQ(metadbs_below(library_ + "/storage/K").size(), 1u);
+    EXPECT_EQ(start_tasks(stub, 1).size(), 1u);
 }
 
 TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {

@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "libgen.h"
+#include "main.h"
 #include "test_support.h"
 #include "x11_support.h"
 
@@ -109,17 +110,51 @@ TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
     EXPECT_EQ(r.err, "SQL Error: no such table: main.itemTags\n");
 }
 
-TEST_F(StartupTest, SigtermEndsCleanlyAndLeavesTheLibraryAlone) {
-    FileState before = state_of(library);
-    auto files_before = files_in(dir.path());
-    ryt::Child child({RYX_BINARY, library, "0"});
-    ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
-    child.signal(SIGTERM);
-    auto r = child.wait();
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    expect_unchanged(before, library);
-    EXPECT_EQ(files_in(dir.path()), files_before);
+// Never blocked by what stands at the library's or the history's path, and told why.
+TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
+    const std::string history = ry_share_file("ryx.history");
+    std::string fifo = dir.file("fifo"), empty = dir.file("empty"), file = dir.file("file");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ryt::write_file(empty, "");
+    ryt::write_file(file, "");
+    const struct {
+        std::string library, history_fifo, tmpdir, err;
+        int status;
+    } cases[] = {
+        {fifo, "", "", fifo + " is a FIFO, not a library file", 1},
+        {dir.path(), "", "", dir.path() + " is a directory, not a library file", 1},
+        {"/dev/null", "", "", "/dev/null is a device, not a library file", 1},
+        {empty, "", "", empty + " is an empty file, not a library", 1},
+        {library, "", file, "the temporary directory " + file + " cannot hold a snapshot: Not a directory",
+         1},
+        {library, "fifo", "", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        if (!c.history_fifo.empty()) {
+            ASSERT_EQ(mkfifo(history.c_str(), 0600), 0);
+        }
+        // A log beside the library makes the program read it from a snapshot.
+        if (!c.tmpdir.empty()) ryt::write_file(library + "-wal", "");
+        ryt::Child child({RYX_BINARY, c.library, "0"},
+                         {"TMPDIR=" + (c.tmpdir.empty() ? dir.path() : c.tmpdir)});
+        if (c.status == 0) {
+            ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
+            child.signal(SIGTERM);
+        }
+        auto r = child.wait(5000);
+        EXPECT_EQ(r.exit_status, c.status) << r.err;
+        if (c.status != 0) {
+            EXPECT_EQ(r.err, "Can't open database: " + c.err + "\n");
+        }
+        if (!c.history_fifo.empty()) {
+            struct stat st;
+            EXPECT_TRUE(stat(history.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+                << "the history FIFO is left";
+        }
+        ryt::remove_tree(history);
+        ryt::remove_tree(library + "-wal");
+    }
 }
 
 TEST_F(StartupTest, CloseRequestEndsCleanly) {
