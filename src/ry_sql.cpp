@@ -248,7 +248,9 @@ void ry_list_items_by_button(GtkWidget* widget, gpointer data) {
     ry_list_items(static_cast<ry_search_data*>(data));
 }
 
+// A collection chosen while no key is lists its items by title.
 void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    if (sql_que.sql < 0) sql_que.sql = ZTINCR;
     ry_list_items(static_cast<ry_search_data*>(data));
 }
 
