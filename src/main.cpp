@@ -1,7 +1,9 @@
 // Start-up, the one window and its wiring, and shutdown.
 #include "main.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -27,8 +29,31 @@
 
 namespace {
 
-// Set when SIGTERM arrives before the main loop runs, so that it is not entered.
-bool quit_requested = false;
+// The signals that end the program as its Quit key does.
+constexpr int quit_signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+// Written by the signal handler; everything else happens on the main loop, woken
+// through the pipe, or is polled by the long steps of start-up.
+int quit_pipe[2] = {-1, -1};
+
+gboolean on_quit_pipe(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
+    char drained[16];
+    while (read(fd, drained, sizeof drained) > 0) {
+    }
+    ry_request_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+// Handlers without SA_RESTART, so that a blocking read or wait of start-up returns
+// and the step can see the request.
+void watch_quit_signals() {
+    if (pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        g_unix_fd_add(quit_pipe[0], G_IO_IN, on_quit_pipe, nullptr);
+    struct sigaction on_term = {};
+    sigemptyset(&on_term.sa_mask);
+    on_term.sa_handler = on_sigterm;
+    for (int signo : quit_signals) sigaction(signo, &on_term, nullptr);
+}
 
 void pack_and_show(GtkWidget* box, GtkWidget* child, bool at_end, gboolean expand, gboolean fill,
                    guint padding) {
@@ -98,9 +123,13 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_set_tag_que_by_icon_selection), rgroup);
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
-    // The item is remembered before the file is opened, so also when opening fails.
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
+    // Lives as long as the list; an item enters the history once the daemon has taken
+    // its file on.
+    auto* context = g_new(ry_attachment_context, 1);
+    *context = {zotero_dir, history};
+    g_object_set_data_full(G_OBJECT(attachment_list), "ry-attachment-context", context, g_free);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), context);
 
     // In the window from the start, so that the widgets have their style when measured.
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
@@ -134,14 +163,22 @@ GtkWidget* create_main_window() {
     gtk_container_set_border_width(GTK_CONTAINER(window), ry_sizes().border);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     g_signal_connect(window, "delete_event", G_CALLBACK(ry_quit_program), nullptr);
+    // Destroyed from outside, without a close request first: the program ends all the same.
+    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) {
+                         g_main_window = nullptr;
+                         ry_request_quit();
+                     }),
+                     nullptr);
     return window;
 }
 
 void on_sigterm(int /*signo*/) {
-    if (gtk_main_level() > 0)
-        gtk_main_quit();
-    else
-        quit_requested = true;
+    int saved_errno = errno;
+    ry_note_quit_signal();
+    if (quit_pipe[1] >= 0 && write(quit_pipe[1], "q", 1) < 0) {
+        // A full pipe already holds a wake-up.
+    }
+    errno = saved_errno;
 }
 
 gboolean on_startup_complete(gpointer /*data*/) {
@@ -162,7 +199,7 @@ namespace {
 
 // What one run holds from start-up to exit, released in one place on every way out:
 // the statements, the library (and its snapshot), and the history, which is written
-// back only by a run that got as far as its window.
+// back only by a run that got as far as its window or was asked to quit on the way.
 struct ry_run {
     GQueue history = G_QUEUE_INIT;
     GKeyFile* histfile = nullptr;
@@ -178,6 +215,7 @@ struct ry_run {
         for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
         sqlite3_close(db);
         ry_close_library();
+        ipc_end_pending_tasks();
         if (save_history) {
             ry_save_history_file(hist_filename.c_str(), histfile, &history);
         } else {
@@ -189,21 +227,68 @@ struct ry_run {
 
 }  // namespace
 
+namespace {
+
+// Opens the library into the run; false, with the reason on standard error, when it
+// cannot be read or holds no library.
+bool open_into(ry_run& run, const char* path) {
+    std::string problem;
+    int open_rc = ry_open_library(path, &run.db, &problem);
+    if (open_rc == SQLITE_OK) return ry_sql_try_prepare(run.db, run.statements);
+    if (ry_quit_requested()) return false;
+    if (!problem.empty())
+        fprintf(stderr, "Can't open database: %s\n", problem.c_str());
+    else if (open_rc == SQLITE_BUSY)
+        // No consistent snapshot of a library that its owner holds locked.
+        fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
+    else
+        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
+    return false;
+}
+
+// What a reopening needs: the run and the label lists filled at start-up.
+struct ry_reopening {
+    ry_run* run;
+    const char* path;
+    GtkTreeModel* collections;
+    GtkTreeModel* tags;
+};
+
+// The library changed on disk: it is opened again as at start-up, snapshot and
+// views included; the history stays.
+bool reopen_library(gpointer data) {
+    auto* r = static_cast<ry_reopening*>(data);
+    for (sqlite3_stmt*& s : r->run->statements) {
+        sqlite3_finalize(s);
+        s = nullptr;
+    }
+    sqlite3_close(r->run->db);
+    r->run->db = nullptr;
+    ry_close_library();
+    if (!open_into(*r->run, r->path)) return false;
+    // After the listing under way: the label lists' own handlers must not run inside it.
+    g_idle_add(
+        +[](gpointer d) -> gboolean {
+            auto* again = static_cast<ry_reopening*>(d);
+            ry_initialize_labels(again->run->db, 0, again->collections);
+            ry_initialize_labels(again->run->db, 1, again->tags);
+            return G_SOURCE_REMOVE;
+        },
+        r);
+    return true;
+}
+
+}  // namespace
+
 std::string ry_share_file(const char* name) {
     const gchar* dir = g_getenv("RYX_SHARE_DIR");
     return std::string(dir != nullptr && *dir != '\0' ? dir : RYX_SHARE_DIR) + "/" + name;
 }
 
 int ry_main(int argc, char** argv) {
-    // GLib's signal source turns SIGTERM into a main-loop event: nothing but a
-    // wake-up happens inside the signal handler itself.
-    g_unix_signal_add(
-        SIGTERM,
-        +[](gpointer) -> gboolean {
-            on_sigterm(SIGTERM);
-            return G_SOURCE_CONTINUE;
-        },
-        nullptr);
+    watch_quit_signals();
+    // Before GTK or GConf could reach for a session bus and start one of their own.
+    ipc_keep_off_absent_bus();
 
     gtk_init(&argc, &argv);
     if (argc < 2) {
@@ -219,36 +304,36 @@ int ry_main(int argc, char** argv) {
     ry_run run;
     run.hist_filename = ry_share_file("ryx.history");
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
+    ry_remove_abandoned_snapshots();
 
-    int open_rc = ry_open_library(argv[1], &run.db);
-    if (open_rc != SQLITE_OK) {
-        // No consistent snapshot of a library that its owner holds locked.
-        if (open_rc == SQLITE_BUSY)
-            fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
-        else
-            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
-        return 1;
-    }
-    if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
+    // Attachments open at absolute paths, whatever the working directory.
+    const std::string library_path = ry_absolute_library_path(argv[1]);
+    bool opened = open_into(run, library_path.c_str());
+    // Asked to quit meanwhile: the same ending as from the main loop.
+    run.save_history = ry_quit_requested();
+    if (run.save_history) return 0;
+    if (!opened) return 1;
 
-    ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
+    ry::gchar_ptr zotero_dir(get_dir_name(library_path.c_str()));
     with_metadb = ry_metadb_flag(argc, argv);
-
-    GtkWidget* window = create_main_window();
-    g_main_window = window;
-
     ry_radio_group rgroup{};
     ry_search_data search_data{};
+    GtkWidget* window = create_main_window();
+    g_main_window = window;
     GtkWidget* collection_list = nullptr;
     GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
                                                 zotero_dir.get(), &rgroup, &search_data, &collection_list);
+    ry_reopening reopening{&run, library_path.c_str(),
+                           gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list)),
+                           gtk_icon_view_get_model(GTK_ICON_VIEW(rgroup.tag_view))};
+    ry_watch_library(library_path.c_str(), reopen_library, &reopening);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);
     gtk_widget_grab_focus(collection_list);
     g_idle_add(on_startup_complete, nullptr);
 
-    if (!quit_requested) gtk_main();
+    if (!ry_quit_requested()) gtk_main();
     run.save_history = true;
     return 0;
 }

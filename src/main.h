@@ -8,6 +8,8 @@
 #include "ry_app.h"
 
 gboolean on_startup_complete(gpointer data);
+// The handler of SIGTERM, SIGINT, SIGHUP and SIGQUIT: async-signal-safe, it only
+// records the request and wakes the main loop.
 void on_sigterm(int signo);
 
 struct sqlite3;

@@ -1,11 +1,12 @@
 // Paging the views with their tool boxes, and quitting.
 #include "ry_ctr.h"
 
+#include "ry_app.h"
 #include "ry_page.h"
 #include "ry_raii.h"
 
 gboolean ry_quit_program(GtkWidget* /*widget*/, gpointer /*data*/) {
-    gtk_main_quit();
+    ry_request_quit();
     return FALSE;
 }
 

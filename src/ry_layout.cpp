@@ -10,6 +10,7 @@
 
 #include "ry_que.h"
 #include "ry_raii.h"
+#include "ry_test_hooks.h"
 
 namespace {
 

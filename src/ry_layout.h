@@ -32,9 +32,8 @@ struct ry_layout {
 // The layout for a screen of width x height pixels and width_mm x height_mm.
 ry_layout ry_layout_for(int width, int height, int width_mm, int height_mm);
 ry_layout ry_layout_for_screen(GdkScreen* screen);
-// The layout in use: the default screen's, unless ry_set_layout chose another.
+// The layout in use: the default screen's, unless a test chose another.
 const ry_layout& ry_sizes();
-void ry_set_layout(const ry_layout& layout);
 // Shares the height again from the search box's and a column title's true heights,
 // known once the window's widgets have their style.
 void ry_fit_layout(int search_box_height, int header_height);

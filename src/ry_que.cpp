@@ -2,6 +2,8 @@
 // the tag view and the collection list change the record.
 #include "ry_que.h"
 
+#include <initializer_list>
+
 #include "ry_model.h"
 
 ry_sql_que sql_que = {-1, "*", "*", "*", {0, 0, 0}, -1};
@@ -177,4 +179,14 @@ void ry_set_collection_que_by_selection(GtkTreeSelection* selection, gpointer /*
 void ry_set_collection_que_by_row_activation(GtkTreeView* tree_view, GtkTreePath* /*path*/,
                                              GtkTreeViewColumn* /*column*/, gpointer data) {
     ry_set_collection_que_by_selection(gtk_tree_view_get_selection(tree_view), data);
+}
+
+// The recent items are no key's list: every key row lets go (each anchor resets
+// its field), the tag goes, and nothing counts as chosen.
+void ry_release_keys(GtkWidget* /*widget*/, gpointer data) {
+    auto* rgroup = static_cast<ry_radio_group*>(data);
+    for (GtkWidget* anchor : {rgroup->tbutton, rgroup->cbutton, rgroup->mbutton})
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(anchor), TRUE);
+    gtk_icon_view_unselect_all(GTK_ICON_VIEW(rgroup->tag_view));
+    sql_que.sql = -1;
 }

@@ -65,6 +65,8 @@ void ry_set_date_que(GtkWidget* widget, gpointer data);
 void ry_radio_active(GtkWidget* widget, gpointer data);
 // data: the tag view, whose selection is cleared.
 void ry_unselect_tag(GtkWidget* widget, gpointer data);
+// data: the ry_radio_group. Releases every key and the tag, so that nothing is chosen.
+void ry_release_keys(GtkWidget* widget, gpointer data);
 // data: the ry_radio_group.
 void ry_set_tag_que_by_icon_selection(GtkIconView* tag_view, gpointer data);
 void ry_set_tag_que_by_icon_activation(GtkIconView* tag_view, GtkTreePath* path, gpointer data);

@@ -2,8 +2,15 @@
 // attachment is opened, written back at shutdown.
 #include "ry_recent.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ry_model.h"
@@ -36,13 +43,54 @@ void start_new_history(GKeyFile* keyfile, GQueue* history) {
     g_key_file_set_integer_list(keyfile, history_group, items_key, items.data(), items.size());
 }
 
+// Something other than a regular file stands at the path (a FIFO would block the
+// reader for ever): the program neither reads nor replaces it.
+bool is_special(const struct stat& st) { return !S_ISREG(st.st_mode); }
+
+bool special_file_at(const gchar* filename) {
+    struct stat st;
+    return stat(filename, &st) == 0 && is_special(st);
+}
+
+// The file's text, or false when it is missing, unreadable, not a regular file or
+// larger than RY_MAX_HISTORY_BYTES.
+bool read_history_text(const gchar* filename, std::string* text) {
+    int fd = open(filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && !is_special(st) && st.st_size <= RY_MAX_HISTORY_BYTES;
+    char buffer[4096];
+    while (ok) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text->append(buffer, size_t(n));
+        // It may have grown since it was measured.
+        ok = text->size() <= RY_MAX_HISTORY_BYTES;
+    }
+    close(fd);
+    return ok;
+}
+
+bool load_history(GKeyFile* keyfile, const gchar* filename) {
+    std::string text;
+    return read_history_text(filename, &text) &&
+           g_key_file_load_from_data(keyfile, text.data(), text.size(),
+                                     GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
+                                     nullptr);
+}
+
 }  // namespace
 
 GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
+    bool special = special_file_at(filename);
+    if (special)
+        fprintf(stderr, "History file %s is not a regular file: it is ignored and left as it is\n", filename);
     GKeyFile* keyfile = g_key_file_new();
-    if (!g_key_file_load_from_file(keyfile, filename,
-                                   GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
-                                   nullptr)) {
+    if (special || !load_history(keyfile, filename)) {
         // A failed load can leave the lines read before the fault in the key file;
         // start from a clean one so that none of that junk is written back.
         g_key_file_free(keyfile);
@@ -86,7 +134,10 @@ void ry_push_history(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewC
         gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &id, -1);
     g_list_free_full(
         rows, +[](gpointer row) { gtk_tree_path_free(static_cast<GtkTreePath*>(row)); });
+    ry_remember_item(queue, id);
+}
 
+void ry_remember_item(GQueue* queue, gint id) {
     gint n = g_queue_index(queue, GINT_TO_POINTER(id));
     if (n >= 0)
         g_queue_pop_nth(queue, guint(n));
@@ -117,5 +168,6 @@ void ry_save_history_file(const gchar* filename, GKeyFile* histfile, GQueue* his
     keyfile.reset();
     // The file is replaced through a temporary and a rename: a write that fails
     // leaves the old file as it was. Nobody is told, as there is nobody to tell.
-    if (text) g_file_set_contents(filename, text.get(), gssize(length), nullptr);
+    if (text && !special_file_at(filename))
+        g_file_set_contents(filename, text.get(), gssize(length), nullptr);
 }

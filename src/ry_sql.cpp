@@ -6,88 +6,70 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ry_library.h"
 #include "ry_model.h"
 #include "ry_page.h"
 #include "ry_raii.h"
 
+// Pieces the texts share. An item's rows are one per creator, or one with empty names
+// for an item without creators. The creators are joined to each item already chosen
+// (a creator counts only with its name, as the join of the three tables gives it),
+// never all of the library's creators first.
+#define RY_ITEM_ROWS(from)                                                                                \
+    "SELECT i.itemID,i.value,ifnull(cd.firstName,''),ifnull(cd.lastName,'') FROM " from                   \
+    " LEFT JOIN itemCreators ic ON ic.itemID=i.itemID AND EXISTS (SELECT 1 FROM creators c NATURAL JOIN " \
+    "creatorData cd WHERE c.creatorID=ic.creatorID) LEFT JOIN creators c ON c.creatorID=ic.creatorID "    \
+    "NATURAL LEFT JOIN creatorData cd WHERE "
+#define RY_LISTED "listedItems i"
+#define RY_IN_COLLECTION "collectionItems ci JOIN listedItems i ON i.itemID=ci.itemID"
+// Kinds 4 to 7 list only creators whose last name matches.
+#define RY_NAMED_ROWS(collection)                                                                    \
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c " \
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID " collection               \
+    "WHERE cd.lastName "                                                                             \
+    "GLOB ?3 AND "
+#define RY_COLLECTION_JOIN "JOIN collectionItems ci ON ci.itemID=i.itemID "
+#define RY_TITLE_KEY                                                                                    \
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR " \
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB " \
+    "'On the '||?2)"
+// A tag listing matches the tags per item before its creators are joined: grouped per
+// creator, a creator named twice on one item (as author and editor, or two people of
+// one name) would count every tag twice and lose the item.
+#define RY_TAGGED                                                                                   \
+    "i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING " \
+    "SUM(tagID)=?8)"
+#define RY_BY_TITLE " ORDER BY i.value,i.itemID,cd.lastName"
+#define RY_BY_CREATOR " ORDER BY cd.lastName,i.value,i.itemID"
+#define RY_BY_DATE " ORDER BY i.dateAdded,i.itemID DESC"
+
 // Every item statement reads listedItems, the view of the items a user sees with their
-// titles, which opening the library creates. Kinds 4 to 7 list only creators whose last
-// name matches. A tag listing matches the tags per item before its creators are joined:
-// grouped per creator, as it once was, a creator named twice on one item (as author and
-// editor, or two people of one name) counted every tag twice and lost the item.
+// titles, which opening the library creates.
 const char* const ry_statement_texts[ZLAST] = {
     // ZTINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
-    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
-    "'On the '||?2) ORDER BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_TITLE,
     // ZC_TINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
-    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
-    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
-    "BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE,
     // ZNCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
-    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
-    "'On the '||?2) ORDER BY cr.lastname,i.value,i.itemID",
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_CREATOR,
     // ZC_NCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
-    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
-    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
-    "BY cr.lastname,i.value,i.itemID",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
     // ZTICR
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
-    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
-    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
-    "the '||?2) ORDER BY i.value,i.itemID,cd.lastName",
+    RY_NAMED_ROWS("") RY_TITLE_KEY RY_BY_TITLE,
     // ZC_TICR
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
-    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
-    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
-    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
-    "i.value,i.itemID,cd.lastName",
+    RY_NAMED_ROWS(RY_COLLECTION_JOIN) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE,
     // ZCRTI
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
-    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
-    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
-    "the '||?2) ORDER BY cd.lastName,i.value,i.itemID",
+    RY_NAMED_ROWS("") RY_TITLE_KEY RY_BY_CREATOR,
     // ZC_CRTI
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
-    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
-    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
-    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
-    "cd.lastName,i.value,i.itemID",
+    RY_NAMED_ROWS(RY_COLLECTION_JOIN) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
     // ZDATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
+    RY_ITEM_ROWS(RY_LISTED) "i.dateAdded LIKE ?4" RY_BY_DATE,
     // ZC_DATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.dateAdded LIKE ?4 ORDER "
-    "BY i.dateAdded,i.itemID DESC",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND i.dateAdded LIKE ?4" RY_BY_DATE,
     // ZTAGED
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING "
-    "SUM(tagID)=?8) ORDER BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_LISTED) RY_TAGGED RY_BY_TITLE,
     // ZC_TAGED
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.itemID IN (SELECT "
-    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
-    "i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TAGGED RY_BY_TITLE,
     // ZTAG
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID IN (SELECT "
     "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
@@ -96,13 +78,13 @@ const char* const ry_statement_texts[ZLAST] = {
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti JOIN collectionitems ci ON "
     "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN (SELECT itemID FROM taggedItems WHERE "
     "tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY t.type DESC, t.name DESC",
-    // ZAT
-    "SELECT a.sourceitemID, a.mimeType, a.path, i.key FROM itemAttachments a NATURAL JOIN items i WHERE "
-    "sourceitemID=?9",
+    // ZAT. A web link has no path: it shows its title, or else its address.
+    "SELECT a.sourceitemID, a.mimeType, CASE WHEN a.linkMode=3 THEN (SELECT v.value FROM main.itemData d "
+    "JOIN main.fields f ON f.fieldID=d.fieldID JOIN main.itemDataValues v ON v.valueID=d.valueID WHERE "
+    "d.itemID=a.itemID AND f.fieldName IN ('title','url') ORDER BY f.fieldName='url' LIMIT 1) ELSE a.path "
+    "END, i.key, a.linkMode FROM itemAttachments a NATURAL JOIN items i WHERE sourceitemID=?9",
     // ZRECENT
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.itemID=?10",
+    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10",
 };
 
 const char* const ry_label_texts[2] = {
@@ -154,6 +136,15 @@ void bind_static_text(sqlite3_stmt* statement, int parameter, const char* text) 
     sqlite3_bind_text(statement, parameter, text, int(strlen(text)), SQLITE_STATIC);
 }
 
+// Ids are kept as the models' int: a row whose id does not fit (or is negative,
+// which -1 already means "none") is left out, so that no id is taken for another.
+bool listable_id(sqlite3_stmt* statement, int column, int* id) {
+    sqlite3_int64 wide = sqlite3_column_int64(statement, column);
+    if (wide < 0 || wide > G_MAXINT) return false;
+    *id = int(wide);
+    return true;
+}
+
 }  // namespace
 
 // The rows go to the item list's own store, which copies their texts once; the
@@ -164,7 +155,8 @@ void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_
         gint64 pid = -1;
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            gint64 id = sqlite3_column_int64(statement, 0);
+            int id = -1;
+            if (!listable_id(statement, 0, &id)) continue;
             // A further row of the same item names one more creator; its title
             // stays unset so that the item reads as one entry.
             rows->append(id, id == pid ? nullptr : column_text(statement, 1), column_text(statement, 2),
@@ -177,6 +169,7 @@ void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_
 }
 
 void ry_list_items(ry_search_data* data) {
+    ry_check_library();
     int k = sql_que.sql;
     // Only the whole-library item kinds are ever stored; anything else would
     // index past the item statements.
@@ -239,6 +232,7 @@ void ry_append_items_foreach(gpointer id, gpointer data) {
 }
 
 void ry_list_recent_items(gpointer data) {
+    ry_check_library();
     auto* search_data = static_cast<ry_search_data*>(data);
     ry_item_rows* rows = ry_item_rows_of(search_data->item_list);
     if (rows == nullptr) return;
@@ -259,7 +253,9 @@ void ry_list_items_by_button(GtkWidget* widget, gpointer data) {
     ry_list_items(static_cast<ry_search_data*>(data));
 }
 
+// A collection chosen while no key is lists its items by title.
 void ry_list_items_by_row_activation(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    if (sql_que.sql < 0) sql_que.sql = ZTINCR;
     ry_list_items(static_cast<ry_search_data*>(data));
 }
 
@@ -283,17 +279,19 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(
-            store, nullptr, 0, ATTACHMENT_SOURCE_ID, sqlite3_column_int(statement, 0), ATTACHMENT_MIMETYPE,
-            column_text(statement, 1), ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY,
-            column_text(statement, 3), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(
+                store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
+                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
+                ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
 // The selected row is the one listed: a tap or a key activates the row it selects.
 void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    ry_check_library();
     int id = -1;
     GtkTreeModel* item_model = nullptr;
     GtkTreeIter iter;
@@ -312,10 +310,11 @@ void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
     GtkListStore* store = GTK_LIST_STORE(model);
     ry::StmtResetGuard reset(statement);
     gtk_list_store_clear(store);
-    int rc;
+    int rc, id;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, sqlite3_column_int(statement, 0),
-                                          LABEL_NAME, column_text(statement, 1), -1);
+        if (listable_id(statement, 0, &id))
+            gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
+                                              column_text(statement, 1), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 

@@ -11,3 +11,7 @@ void ry_forget_filetype_info();
 typedef struct eripc_context eripc_context_t;
 eripc_context_t* ipc_get_context();
 void ipc_set_start_task_timeout(int timeout_ms);
+
+// Lays the window out for another screen than the one X has, from the next window on.
+struct ry_layout;
+void ry_set_layout(const ry_layout& layout);

@@ -14,21 +14,25 @@ namespace {
 
 // One text column: title, the model column shown as "text", and a maximum width
 // (none when below 1). The renderer comes with its properties already set.
-void append_text_column(erGtkListView* view, const char* title, GtkCellRenderer* renderer, int model_column,
-                        int max_width) {
+GtkTreeViewColumn* append_text_column(erGtkListView* view, const char* title, GtkCellRenderer* renderer,
+                                      int model_column, int max_width) {
     GtkTreeViewColumn* column =
         gtk_tree_view_column_new_with_attributes(title, renderer, "text", model_column, NULL);
     if (max_width > 0) gtk_tree_view_column_set_max_width(column, max_width);
     ergtk_list_view_append_column(view, column);
+    return column;
 }
 
-// A one-line cell as tall as a row should be for a pen (the view adds a one-pixel
-// focus line above and below); text too long for its column ends in an ellipsis.
-GtkCellRenderer* one_line_renderer() {
+// A column of one-line cells, as tall as a row should be for a pen (the view adds
+// a one-pixel focus line above and below), exactly `width` wide (0: what is left);
+// text too long for it ends in an ellipsis.
+void append_one_line_column(erGtkListView* view, const char* title, int model_column, int width,
+                            gfloat xalign = 0.0) {
     GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "ypad", 0, "height", ry_sizes().row_height - 2, "ellipsize", PANGO_ELLIPSIZE_END,
-                 NULL);
-    return renderer;
+    g_object_set(renderer, "xalign", xalign, "ypad", 0, "height", ry_sizes().row_height - 2, "ellipsize",
+                 PANGO_ELLIPSIZE_END, NULL);
+    GtkTreeViewColumn* column = append_text_column(view, title, renderer, model_column, width);
+    if (width > 0) gtk_tree_view_column_set_min_width(column, width);
 }
 
 }  // namespace
@@ -48,10 +52,8 @@ GtkWidget* ry_create_item_list() {
     append_text_column(er_item_list, "TITLE", renderer, ITEM_TITLE, sizes.title_width);
 
     // The first name stands right-aligned against the last name.
-    renderer = one_line_renderer();
-    g_object_set(renderer, "xalign", 1.0, NULL);
-    append_text_column(er_item_list, "", renderer, ITEM_CREATOR_FIRSTNAME, sizes.name_width);
-    append_text_column(er_item_list, "NAME", one_line_renderer(), ITEM_CREATOR_LASTNAME, sizes.name_width);
+    append_one_line_column(er_item_list, "", ITEM_CREATOR_FIRSTNAME, sizes.name_width, 1.0);
+    append_one_line_column(er_item_list, "NAME", ITEM_CREATOR_LASTNAME, sizes.name_width);
     // Its rows never size it: it shows a page of its listing in the height it gets,
     // and asks for three rows.
     gtk_widget_set_size_request(item_list, 1, ry_list_height(3, false));
@@ -66,8 +68,8 @@ GtkWidget* ry_create_attachment_list() {
     GtkWidget* attachment_list = ergtk_list_view_new_with_model(GTK_TREE_MODEL(model));
     erGtkListView* er_attachment_list = ERGTK_LIST_VIEW(attachment_list);
     ergtk_list_view_set_focus_mode(er_attachment_list, TRUE, TRUE);
-    append_text_column(er_attachment_list, "MIMETYPE", one_line_renderer(), ATTACHMENT_MIMETYPE, 0);
-    append_text_column(er_attachment_list, "FILE", one_line_renderer(), ATTACHMENT_PATH, 0);
+    append_one_line_column(er_attachment_list, "MIMETYPE", ATTACHMENT_MIMETYPE, ry_sizes().title_width / 2);
+    append_one_line_column(er_attachment_list, "FILE", ATTACHMENT_PATH, 0);
     ry_fit_attachment_list(attachment_list, GTK_TREE_MODEL(model));
     g_signal_connect(model, "row-inserted",
                      G_CALLBACK(+[](GtkTreeModel* m, GtkTreePath*, GtkTreeIter*, gpointer list) {
@@ -106,8 +108,7 @@ GtkWidget* ry_initialize_collection_list(sqlite3* db) {
     ergtk_list_view_set_focus_mode(er_collection_list, TRUE, TRUE);
 
     const ry_layout& sizes = ry_sizes();
-    append_text_column(er_collection_list, "Collection", one_line_renderer(), LABEL_NAME,
-                       sizes.collection_width);
+    append_one_line_column(er_collection_list, "Collection", LABEL_NAME, sizes.collection_width);
     gtk_widget_set_size_request(collection_list, sizes.collection_width, ry_list_height(1, false));
     return collection_list;
 }
@@ -253,6 +254,7 @@ GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgr
     attach_cell(months, gtk_label_new("month ago"), month_cells[ry_month_keys + 1], 0);
 
     GtkWidget* recent = gtk_button_new_with_label("Recent");
+    g_signal_connect(recent, "clicked", G_CALLBACK(ry_release_keys), rgroup);
     g_signal_connect(recent, "clicked", G_CALLBACK(ry_list_recent_items_by_button), search_data);
     attach_key(months, recent, month_cells[ry_month_keys + 2], 0);
 

@@ -67,7 +67,7 @@ TEST_F(Views, ItemAndAttachmentListsShowTheirColumnsFromFreshModels) {
     GtkWidget* attachments = GTK_WIDGET(lib.attachment_list());
     // On the 1024-pixel screen: the first layout's title column, the rest shared by the names.
     EXPECT_EQ(columns_of(items), (std::vector<std::string>{"TITLE/640", "/188", "NAME/188"}));
-    EXPECT_EQ(columns_of(attachments), (std::vector<std::string>{"MIMETYPE/-1", "FILE/-1"}));
+    EXPECT_EQ(columns_of(attachments), (std::vector<std::string>{"MIMETYPE/320", "FILE/-1"}));
     GtkTreeViewColumn* title = gtk_tree_view_get_column(GTK_TREE_VIEW(items), 0);
     EXPECT_EQ(property<gint>(renderer(title), "wrap-width"), 635);
     EXPECT_EQ(property<PangoWrapMode>(renderer(title), "wrap-mode"), PANGO_WRAP_WORD);

@@ -16,6 +16,23 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+// Starts a task and runs the main loop until its outcome; returns it and how long the
+// start call itself kept the loop from running.
+struct Outcome {
+    std::optional<bool> accepted;
+    gint64 call_ms = 0;
+};
+Outcome start_task(const char* cmd_line, const char* work_dir, const char* label, const char* thumbnail) {
+    Outcome out;
+    gint64 start = g_get_monotonic_time();
+    ipc_sys_start_task(
+        cmd_line, work_dir, label, thumbnail,
+        +[](gboolean ok, gpointer data) { static_cast<Outcome*>(data)->accepted = ok != FALSE; }, &out);
+    out.call_ms = (g_get_monotonic_time() - start) / 1000;
+    ryt::iterate_until([&] { return out.accepted.has_value(); }, 20000);
+    return out;
+}
+
 class Messaging : public testing::Test {
   protected:
     void SetUp() override {
@@ -29,8 +46,9 @@ class Messaging : public testing::Test {
 
 TEST_F(Messaging, EachTaskIsFramedByOneShowAndOneHide) {
     ryt::SysdStub stub({"--no-exec"});
-    EXPECT_TRUE(ipc_sys_start_task("viewer \"/l/storage/K/a.pdf\"", "/l/storage/K", "a.pdf", "/icon.png"));
-    EXPECT_TRUE(ipc_sys_start_task("two", "/w", "2", ""));
+    EXPECT_EQ(start_task("viewer \"/l/storage/K/a.pdf\"", "/l/storage/K", "a.pdf", "/icon.png").accepted,
+              true);
+    EXPECT_EQ(start_task("two", "/w", "2", "").accepted, true);
     ASSERT_TRUE(stub.wait_for_messages(6));
     g_usleep(100000);
     auto messages = stub.messages();
@@ -43,7 +61,8 @@ TEST_F(Messaging, EachTaskIsFramedByOneShowAndOneHide) {
               (Strings{"s:viewer \"/l/storage/K/a.pdf\"", "s:/l/storage/K", "s:a.pdf", "s:/icon.png"}));
 }
 
-// Accepted, refused, unanswered, or no daemon at all: the timeout is put back and busy hidden.
+// Accepted, refused, unanswered, or no daemon at all: the call never waits, the timeout is
+// put back and busy hidden.
 TEST_F(Messaging, EveryOutcomeRestoresTheTimeoutAndHidesBusy) {
     const std::vector<std::pair<std::string, bool>> daemons{
         {"--no-exec", true}, {"--refuse", false}, {"--silent", false}, {"", false}};
@@ -54,12 +73,13 @@ TEST_F(Messaging, EveryOutcomeRestoresTheTimeoutAndHidesBusy) {
         if (!option.empty()) stub.emplace(Strings{option});
         ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 30000), ERIPC_ERROR_SUCCESS);
         gint64 start = g_get_monotonic_time();
-        EXPECT_EQ(ipc_sys_start_task("viewer x", "/w", "x", ""), accepted) << option;
+        Outcome outcome = start_task("viewer x", "/w", "x", "");
         gint64 waited_ms = (g_get_monotonic_time() - start) / 1000;
+        EXPECT_EQ(outcome.accepted, accepted) << option;
+        EXPECT_LT(outcome.call_ms, 200) << option;
         if (option == "--silent") {
             EXPECT_GE(waited_ms, 350);
         }
-        EXPECT_LT(waited_ms, 20000) << option;
         int ms = -1;
         EXPECT_EQ(eripc_get_timeout(ipc_get_context(), &ms), ERIPC_ERROR_SUCCESS);
         EXPECT_EQ(ms, 30000) << option;

@@ -5,6 +5,9 @@
 #include <csignal>
 
 #include "libgen.h"
+#include "libgen_modern.h"
+#include "main.h"
+#include "ry_raii.h"
 #include "test_support.h"
 #include "x11_support.h"
 
@@ -109,17 +112,70 @@ TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
     EXPECT_EQ(r.err, "SQL Error: no such table: main.itemTags\n");
 }
 
-TEST_F(StartupTest, SigtermEndsCleanlyAndLeavesTheLibraryAlone) {
-    FileState before = state_of(library);
-    auto files_before = files_in(dir.path());
-    ryt::Child child({RYX_BINARY, library, "0"});
-    ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
-    child.signal(SIGTERM);
-    auto r = child.wait();
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    expect_unchanged(before, library);
-    EXPECT_EQ(files_in(dir.path()), files_before);
+// Never blocked by what stands at the library's or the history's path, and told why.
+TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
+    const std::string history = ry_share_file("ryx.history");
+    std::string fifo = dir.file("fifo"), empty = dir.file("empty"), file = dir.file("file");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ryt::write_file(empty, "");
+    ryt::write_file(file, "");
+    const struct {
+        std::string library, history_fifo, tmpdir, err;
+        int status;
+    } cases[] = {
+        {fifo, "", "", fifo + " is a FIFO, not a library file", 1},
+        {dir.path(), "", "", dir.path() + " is a directory, not a library file", 1},
+        {"/dev/null", "", "", "/dev/null is a device, not a library file", 1},
+        {empty, "", "", empty + " is an empty file, not a library", 1},
+        {library, "", file, "the temporary directory " + file + " cannot hold a snapshot: Not a directory",
+         1},
+        {library, "fifo", "", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        if (!c.history_fifo.empty()) {
+            ASSERT_EQ(mkfifo(history.c_str(), 0600), 0);
+        }
+        // A log beside the library makes the program read it from a snapshot.
+        if (!c.tmpdir.empty()) ryt::write_file(library + "-wal", "");
+        ryt::Child child({RYX_BINARY, c.library, "0"},
+                         {"TMPDIR=" + (c.tmpdir.empty() ? dir.path() : c.tmpdir)});
+        if (c.status == 0) {
+            ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
+            child.signal(SIGTERM);
+        }
+        auto r = child.wait(5000);
+        EXPECT_EQ(r.exit_status, c.status) << r.err;
+        if (c.status != 0) {
+            EXPECT_EQ(r.err, "Can't open database: " + c.err + "\n");
+        }
+        if (!c.history_fifo.empty()) {
+            struct stat st;
+            EXPECT_TRUE(stat(history.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+                << "the history FIFO is left";
+        }
+        ryt::remove_tree(history);
+        ryt::remove_tree(library + "-wal");
+    }
+}
+
+// A relative path, or one beginning with "//", to a library in WAL mode opens.
+TEST(StartupPaths, RelativeAndDoubleSlashPathsOpen) {
+    ryt::TempDir dir;
+    libgen::ModernLibraryBuilder lib(dir.path());
+    lib.add_item({.title = "Atlas"});
+    lib.finish();
+    // As many "../" as the working directory is deep lead to the root.
+    const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
+    std::string relative;
+    for (char c : cwd) relative += c == '/' ? "../" : "";
+    for (const std::string& path : {relative + lib.database_path().substr(1), "/" + lib.database_path()}) {
+        ryt::Child child({RYX_BINARY, path, "0"});
+        ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u) << path;
+        child.signal(SIGTERM);
+        auto r = child.wait();
+        EXPECT_EQ(r.exit_status, 0) << path << r.err;
+    }
 }
 
 TEST_F(StartupTest, CloseRequestEndsCleanly) {

@@ -236,22 +236,26 @@ TEST_F(QueryKeys, FocusedCollectionChangesOnlyCollection) {
     }
 }
 
-TEST_F(QueryKeys, CollectionAloneListsNothingBeforeAKind) {
-    gtk_list_store_insert_with_values(GTK_LIST_STORE(item_model()), nullptr, -1, ITEM_ID, 4242, -1);
-    const std::vector<int> before = listed();
-    select(collection_list_, nature_, true);
-    GtkTreePath* path = find_row(gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list_)), nature_);
-    gtk_tree_view_row_activated(GTK_TREE_VIEW(collection_list_), path,
-                                gtk_tree_view_get_column(GTK_TREE_VIEW(collection_list_), 0));
-    gtk_tree_path_free(path);
-    ryt::flush_events();
-    EXPECT_EQ(sql_que.cid, nature_);
-    EXPECT_EQ(sql_que.sql, -1);
-    EXPECT_EQ(listed(), before);
-    // The first key then lists within the collection.
-    click(title_key(0));
-    EXPECT_TRUE(contains(listed(), atlas_));
-    EXPECT_FALSE(contains(listed(), bee_));
+// With no key chosen, at start and again after "Recent" (which releases every key
+// and the tag), a collection lists its own items by title.
+TEST_F(QueryKeys, CollectionAloneListsItsItemsByTitleAlsoAfterRecent) {
+    GtkWidget* recent = ryt::table_cell(month_grid(), nl - 2, 0);
+    for (int round = 0; round < 2; ++round) {
+        select(collection_list_, nature_, true);
+        GtkTreePath* path = find_row(gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list_)), nature_);
+        gtk_tree_view_row_activated(GTK_TREE_VIEW(collection_list_), path,
+                                    gtk_tree_view_get_column(GTK_TREE_VIEW(collection_list_), 0));
+        gtk_tree_path_free(path);
+        ryt::flush_events();
+        EXPECT_EQ(listed(), (std::vector<int>{atlas_, -1})) << round;
+        click(title_key(2));
+        click(creator_key(3));
+        select(tag_view(), insects_, true);
+        click(recent);
+        EXPECT_TRUE(all_pressed({anchor_t(), anchor_c(), anchor_m()}));
+        EXPECT_EQ(selected_tags(), 0);
+        EXPECT_EQ(sql_que.sql, -1);
+    }
 }
 
 // ---- Keys switched off by their row ----

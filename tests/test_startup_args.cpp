@@ -1,55 +1,29 @@
-// The command line's metadata flag and the directory of the library path.
+// The library path on the command line: made absolute, and its directory.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "main.h"
 #include "ry_file.h"
+#include "ry_library.h"
 #include "ry_raii.h"
 
 namespace {
-
-int flag_for(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return ry_metadb_flag(static_cast<int>(args.size()), argv.data());
-}
 
 std::string dir_of(const char* path) { return ry::gchar_ptr(get_dir_name(path)).get(); }
 
 }  // namespace
 
-TEST(MetadataFlag, NoSecondArgumentMeansWithMetadb) {
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite"}), WITH_METADB);
-}
-
-TEST(MetadataFlag, ValuesZeroToTwoAreKept) {
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "0"}), NO_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "1"}), WITH_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "2"}), WITH_CTB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", " +2"}), WITH_CTB);
-}
-
-TEST(MetadataFlag, NumbersOutsideTheRangeMeanWithMetadb) {
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "3"}), WITH_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "-1"}), WITH_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "99"}), WITH_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "99999999999999999999999"}), WITH_METADB);
-}
-
-TEST(MetadataFlag, TextReadsAsItsLeadingNumber) {
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "abc"}), NO_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", ""}), NO_METADB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "2abc"}), WITH_CTB);
-    EXPECT_EQ(flag_for({"ryx", "lib.sqlite", "1.9"}), WITH_METADB);
-}
-
-TEST(DirName, IsEverythingBeforeTheLastSlash) {
+TEST(LibraryPath, IsMadeAbsoluteOnceAndItsDirectoryIsBeforeTheLastSlash) {
+    const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
+    const std::pair<std::string, std::string> cases[] = {
+        {"zotero.sqlite", cwd + "/zotero.sqlite"},
+        {"lib/./zotero.sqlite", cwd + "/lib/zotero.sqlite"},
+        {"//media/card/lib/zotero.sqlite", "/media/card/lib/zotero.sqlite"},
+        {"///media//card/x/../lib/zotero.sqlite", "/media/card/lib/zotero.sqlite"},
+    };
+    for (const auto& [given, absolute] : cases) EXPECT_EQ(ry_absolute_library_path(given.c_str()), absolute);
     EXPECT_EQ(dir_of("library.sqlite"), "");
     EXPECT_EQ(dir_of("/x"), "");
     EXPECT_EQ(dir_of("/mnt/lib/library.sqlite"), "/mnt/lib");
-    EXPECT_EQ(dir_of("lib/"), "lib");
     EXPECT_EQ(dir_of("a/b/c.tar.gz"), "a/b");
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ry_layout.h"
+#include "ry_test_hooks.h"
 #include "ry_view.h"
 #include "window_fixture.h"
 

@@ -33,10 +33,10 @@ tour() {
   width=$WIDTH height=$HEIGHT
   tap "$(key_x 5)" -131 # title key "B"
   import -window root "$demo/tour-1-title-B.png"
-  tap 825 839 # the tag "Maps"
-  tap 40 120  # its first item
+  tap 652 844 # the tag "Maps"
+  tap 40 55   # its first item
   import -window root "$demo/tour-2-tag-attachments.png"
-  tap 40 70 # the item's first attachment
+  tap 40 55 # the item's first attachment
   tap "$(key_x 27)" -29 # "Recent"
   import -window root "$demo/tour-3-recent.png"
   kill -TERM "$ryx"

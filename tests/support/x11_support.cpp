@@ -75,3 +75,14 @@ void send_close_request(unsigned long window) {
 }
 
 }  // namespace ryt
+
+namespace ryt {
+
+void destroy_window(unsigned long window) {
+    gdk_error_trap_push();
+    XDestroyWindow(display(), window);
+    gdk_flush();
+    gdk_error_trap_pop();
+}
+
+}  // namespace ryt
