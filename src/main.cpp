@@ -124,9 +124,12 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
-    // The item is remembered before the file is opened, so also when opening fails.
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
+    // Lives as long as the list; an item enters the history once the daemon has taken
+    // its file on.
+    auto* context = g_new(ry_attachment_context, 1);
+    *context = {zotero_dir, history};
+    g_object_set_data_full(G_OBJECT(attachment_list), "ry-attachment-context", context, g_free);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), context);
 
     // In the window from the start, so that the widgets have their style when measured.
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
@@ -224,6 +227,59 @@ struct ry_run {
 
 }  // namespace
 
+namespace {
+
+// Opens the library into the run; false, with the reason on standard error, when it
+// cannot be read or holds no library.
+bool open_into(ry_run& run, const char* path) {
+    std::string problem;
+    int open_rc = ry_open_library(path, &run.db, &problem);
+    if (open_rc == SQLITE_OK) return ry_sql_try_prepare(run.db, run.statements);
+    if (ry_quit_requested()) return false;
+    if (!problem.empty())
+        fprintf(stderr, "Can't open database: %s\n", problem.c_str());
+    else if (open_rc == SQLITE_BUSY)
+        // No consistent snapshot of a library that its owner holds locked.
+        fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
+    else
+        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
+    return false;
+}
+
+// What a reopening needs: the run and the label lists filled at start-up.
+struct ry_reopening {
+    ry_run* run;
+    const char* path;
+    GtkTreeModel* collections;
+    GtkTreeModel* tags;
+};
+
+// The library changed on disk: it is opened again as at start-up, snapshot and
+// views included; the history stays.
+bool reopen_library(gpointer data) {
+    auto* r = static_cast<ry_reopening*>(data);
+    for (sqlite3_stmt*& s : r->run->statements) {
+        sqlite3_finalize(s);
+        s = nullptr;
+    }
+    sqlite3_close(r->run->db);
+    r->run->db = nullptr;
+    ry_close_library();
+    if (!open_into(*r->run, r->path)) return false;
+    // After the listing under way: the label lists' own handlers must not run inside it.
+    g_idle_add(
+        +[](gpointer d) -> gboolean {
+            auto* again = static_cast<ry_reopening*>(d);
+            ry_initialize_labels(again->run->db, 0, again->collections);
+            ry_initialize_labels(again->run->db, 1, again->tags);
+            return G_SOURCE_REMOVE;
+        },
+        r);
+    return true;
+}
+
+}  // namespace
+
 std::string ry_share_file(const char* name) {
     const gchar* dir = g_getenv("RYX_SHARE_DIR");
     return std::string(dir != nullptr && *dir != '\0' ? dir : RYX_SHARE_DIR) + "/" + name;
@@ -247,27 +303,19 @@ int ry_main(int argc, char** argv) {
     gtk_rc_parse(rc_filename.c_str());
     ry_run run;
     run.hist_filename = ry_share_file("ryx.history");
+    // Attachments open at absolute paths, whatever the working directory.
+    const std::string library_path = ry_absolute_library_path(argv[1]);
+    ry_set_history_library(library_path.c_str());
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
     ry_remove_abandoned_snapshots();
 
-    std::string problem;
-    int open_rc = ry_open_library(argv[1], &run.db, &problem);
+    bool opened = open_into(run, library_path.c_str());
     // Asked to quit meanwhile: the same ending as from the main loop.
     run.save_history = ry_quit_requested();
     if (run.save_history) return 0;
-    if (open_rc != SQLITE_OK) {
-        if (!problem.empty())
-            fprintf(stderr, "Can't open database: %s\n", problem.c_str());
-        else if (open_rc == SQLITE_BUSY)
-            // No consistent snapshot of a library that its owner holds locked.
-            fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
-        else
-            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
-        return 1;
-    }
-    if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
+    if (!opened) return 1;
 
-    ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
+    ry::gchar_ptr zotero_dir(get_dir_name(library_path.c_str()));
     with_metadb = ry_metadb_flag(argc, argv);
     ry_radio_group rgroup{};
     ry_search_data search_data{};
@@ -276,6 +324,10 @@ int ry_main(int argc, char** argv) {
     GtkWidget* collection_list = nullptr;
     GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
                                                 zotero_dir.get(), &rgroup, &search_data, &collection_list);
+    ry_reopening reopening{&run, library_path.c_str(),
+                           gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list)),
+                           gtk_icon_view_get_model(GTK_ICON_VIEW(rgroup.tag_view))};
+    ry_watch_library(library_path.c_str(), reopen_library, &reopening);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);

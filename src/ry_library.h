@@ -20,6 +20,10 @@ enum class ry_schema { classic, modern, unknown };
 // directory, a FIFO, a device, an empty file) or the temporary directory cannot
 // hold the snapshot, *problem says so in words and the result is SQLITE_CANTOPEN.
 int ry_open_library(const char* path, sqlite3** db, std::string* problem = nullptr);
+// The absolute form of a library path given on the command line: made absolute against
+// the working directory, "." and ".." resolved, repeated slashes (a leading "//" too)
+// made one. Symbolic links are left as they are.
+std::string ry_absolute_library_path(const char* path);
 // Removes the private snapshot, if any (call after closing the connection).
 void ry_close_library();
 
@@ -43,6 +47,12 @@ struct ry_file_id {
     bool operator==(const ry_file_id&) const = default;
 };
 ry_file_id ry_library_file_id(const char* path);
+// Has ry_check_library call reopen(data) whenever the library file at path is no
+// longer the one last opened (another inode, size or modification time): the file
+// was replaced, or written in place. reopen returns whether it could open it.
+void ry_watch_library(const char* path, bool (*reopen)(void*), void* data);
+// Called before each listing.
+void ry_check_library();
 
 // The directory of the private snapshot, "" when the library is read in place.
 const std::string& ry_snapshot_dir();
