@@ -10,84 +10,65 @@
 #include "ry_page.h"
 #include "ry_raii.h"
 
+// Pieces the texts share. An item's rows are one per creator, or one with empty names
+// for an item without creators. The creators are joined to each item already chosen
+// (a creator counts only with its name, as the join of the three tables gives it),
+// never all of the library's creators first.
+#define RY_ITEM_ROWS(from)                                                                                \
+    "SELECT i.itemID,i.value,ifnull(cd.firstName,''),ifnull(cd.lastName,'') FROM " from                   \
+    " LEFT JOIN itemCreators ic ON ic.itemID=i.itemID AND EXISTS (SELECT 1 FROM creators c NATURAL JOIN " \
+    "creatorData cd WHERE c.creatorID=ic.creatorID) LEFT JOIN creators c ON c.creatorID=ic.creatorID "    \
+    "NATURAL LEFT JOIN creatorData cd WHERE "
+#define RY_LISTED "listedItems i"
+#define RY_IN_COLLECTION "collectionItems ci JOIN listedItems i ON i.itemID=ci.itemID"
+// Kinds 4 to 7 list only creators whose last name matches.
+#define RY_NAMED_ROWS(collection)                                                                    \
+    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c " \
+    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID " collection               \
+    "WHERE cd.lastName "                                                                             \
+    "GLOB ?3 AND "
+#define RY_COLLECTION_JOIN "JOIN collectionItems ci ON ci.itemID=i.itemID "
+#define RY_TITLE_KEY                                                                                    \
+    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR " \
+    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB " \
+    "'On the '||?2)"
+// A tag listing matches the tags per item before its creators are joined: grouped per
+// creator, a creator named twice on one item (as author and editor, or two people of
+// one name) would count every tag twice and lose the item.
+#define RY_TAGGED                                                                                   \
+    "i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING " \
+    "SUM(tagID)=?8)"
+#define RY_BY_TITLE " ORDER BY i.value,i.itemID,cd.lastName"
+#define RY_BY_CREATOR " ORDER BY cd.lastName,i.value,i.itemID"
+#define RY_BY_DATE " ORDER BY i.dateAdded,i.itemID DESC"
+
 // Every item statement reads listedItems, the view of the items a user sees with their
-// titles, which opening the library creates. Kinds 4 to 7 list only creators whose last
-// name matches. A tag listing matches the tags per item before its creators are joined:
-// grouped per creator, as it once was, a creator named twice on one item (as author and
-// editor, or two people of one name) counted every tag twice and lost the item.
+// titles, which opening the library creates.
 const char* const ry_statement_texts[ZLAST] = {
     // ZTINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
-    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
-    "'On the '||?2) ORDER BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_TITLE,
     // ZC_TINCR
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
-    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
-    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
-    "BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE,
     // ZNCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE (i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 "
-    "OR i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB "
-    "'On the '||?2) ORDER BY cr.lastname,i.value,i.itemID",
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_CREATOR,
     // ZC_NCRTI
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND (i.value GLOB ?2 OR "
-    "i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a "
-    "'||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER "
-    "BY cr.lastname,i.value,i.itemID",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
     // ZTICR
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
-    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
-    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
-    "the '||?2) ORDER BY i.value,i.itemID,cd.lastName",
+    RY_NAMED_ROWS("") RY_TITLE_KEY RY_BY_TITLE,
     // ZC_TICR
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
-    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
-    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
-    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
-    "i.value,i.itemID,cd.lastName",
+    RY_NAMED_ROWS(RY_COLLECTION_JOIN) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE,
     // ZCRTI
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID WHERE cd.lastName GLOB ?3 AND "
-    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR "
-    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On "
-    "the '||?2) ORDER BY cd.lastName,i.value,i.itemID",
+    RY_NAMED_ROWS("") RY_TITLE_KEY RY_BY_CREATOR,
     // ZC_CRTI
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c "
-    "NATURAL JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID JOIN collectionItems ci ON "
-    "ci.itemID=i.itemID WHERE ci.collectionID=?1 AND cd.lastName GLOB ?3 AND (i.value GLOB ?2 OR i.value "
-    "GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR i.value GLOB 'On a '||?2 OR "
-    "i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB 'On the '||?2) ORDER BY "
-    "cd.lastName,i.value,i.itemID",
+    RY_NAMED_ROWS(RY_COLLECTION_JOIN) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
     // ZDATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
+    RY_ITEM_ROWS(RY_LISTED) "i.dateAdded LIKE ?4" RY_BY_DATE,
     // ZC_DATE
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.dateAdded LIKE ?4 ORDER "
-    "BY i.dateAdded,i.itemID DESC",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND i.dateAdded LIKE ?4" RY_BY_DATE,
     // ZTAGED
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING "
-    "SUM(tagID)=?8) ORDER BY i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_LISTED) RY_TAGGED RY_BY_TITLE,
     // ZC_TAGED
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM collectionItems ci JOIN "
-    "listedItems i ON i.itemID=ci.itemID LEFT OUTER JOIN (itemCreators ic NATURAL JOIN creators c NATURAL "
-    "JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE ci.collectionID=?1 AND i.itemID IN (SELECT "
-    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
-    "i.value,i.itemID,cr.lastname",
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TAGGED RY_BY_TITLE,
     // ZTAG
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID IN (SELECT "
     "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
@@ -100,9 +81,7 @@ const char* const ry_statement_texts[ZLAST] = {
     "SELECT a.sourceitemID, a.mimeType, a.path, i.key FROM itemAttachments a NATURAL JOIN items i WHERE "
     "sourceitemID=?9",
     // ZRECENT
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM listedItems i LEFT OUTER "
-    "JOIN (itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID "
-    "WHERE i.itemID=?10",
+    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10",
 };
 
 const char* const ry_label_texts[2] = {
