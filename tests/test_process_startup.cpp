@@ -48,16 +48,6 @@ class StartupTest : public testing::Test {
     std::string library;
 };
 
-std::vector<std::string> files_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
-        while (const char* n = g_dir_read_name(d)) names.push_back(n);
-        g_dir_close(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 TEST(StartupFailure, NoArgumentPrintsUsage) {
@@ -73,7 +63,7 @@ TEST(StartupFailure, MissingFileIsNotCreated) {
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err, "Can't open database: unable to open database file\n");
     EXPECT_FALSE(ryt::file_exists(missing));
-    EXPECT_TRUE(files_in(dir.path()).empty());
+    EXPECT_TRUE(ryt::files_in(dir.path()).empty());
 }
 
 TEST(StartupFailure, NotADatabase) {
@@ -178,13 +168,19 @@ TEST(StartupPaths, RelativeAndDoubleSlashPathsOpen) {
     }
 }
 
+// Also without its style file, which it names in one line on standard error.
 TEST_F(StartupTest, CloseRequestEndsCleanly) {
     FileState before = state_of(library);
-    ryt::Child child({RYX_BINARY, library});
-    unsigned long window = ryt::wait_for_window_of(child.pid());
-    ASSERT_NE(window, 0u);
-    ryt::send_close_request(window);
-    auto r = child.wait();
-    EXPECT_EQ(r.exit_status, 0) << r.err;
+    for (bool styled : {true, false}) {
+        ryt::Child child({RYX_BINARY, library},
+                         {"RYX_SHARE_DIR=" + (styled ? std::string(g_getenv("RYX_SHARE_DIR")) : dir.path())});
+        unsigned long window = ryt::wait_for_window_of(child.pid());
+        ASSERT_NE(window, 0u);
+        ryt::send_close_request(window);
+        auto r = child.wait();
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err,
+                  styled ? "" : "ryx: no style file " + dir.file("ryx.rc") + ": using GTK's default look\n");
+    }
     expect_unchanged(before, library);
 }
