@@ -37,9 +37,10 @@ namespace {
     "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c NATURAL " \
     "JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID " collection "WHERE "
 #define OLD_COLLECTION_JOIN "JOIN collectionItems ci ON ci.itemID=i.itemID "
-#define OLD_TAGGED                                                                                  \
-    "i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING " \
-    "SUM(tagID)=?8)"
+// The tagged items as distinct pairs, as the view once gave them.
+#define OLD_TAGGED                                                                                     \
+    "i.itemID IN (SELECT itemID FROM (SELECT DISTINCT itemID, tagID FROM taggedItems) WHERE tagID IN " \
+    "(?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8)"
 const char* const old_texts[ZLAST] = {
     OLD_ROWS("listedItems i") OLD_KEY " ORDER BY i.value,i.itemID,cr.lastname",
     OLD_ROWS(OLD_IN_COLLECTION) "ci.collectionID=?1 AND " OLD_KEY " ORDER BY i.value,i.itemID,cr.lastname",
