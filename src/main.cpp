@@ -224,6 +224,59 @@ struct ry_run {
 
 }  // namespace
 
+namespace {
+
+// Opens the library into the run; false, with the reason on standard error, when it
+// cannot be read or holds no library.
+bool open_into(ry_run& run, const char* path) {
+    std::string problem;
+    int open_rc = ry_open_library(path, &run.db, &problem);
+    if (open_rc == SQLITE_OK) return ry_sql_try_prepare(run.db, run.statements);
+    if (ry_quit_requested()) return false;
+    if (!problem.empty())
+        fprintf(stderr, "Can't open database: %s\n", problem.c_str());
+    else if (open_rc == SQLITE_BUSY)
+        // No consistent snapshot of a library that its owner holds locked.
+        fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
+    else
+        fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
+    return false;
+}
+
+// What a reopening needs: the run and the label lists filled at start-up.
+struct ry_reopening {
+    ry_run* run;
+    const char* path;
+    GtkTreeModel* collections;
+    GtkTreeModel* tags;
+};
+
+// The library changed on disk: it is opened again as at start-up, snapshot and
+// views included; the history stays.
+bool reopen_library(gpointer data) {
+    auto* r = static_cast<ry_reopening*>(data);
+    for (sqlite3_stmt*& s : r->run->statements) {
+        sqlite3_finalize(s);
+        s = nullptr;
+    }
+    sqlite3_close(r->run->db);
+    r->run->db = nullptr;
+    ry_close_library();
+    if (!open_into(*r->run, r->path)) return false;
+    // After the listing under way: the label lists' own handlers must not run inside it.
+    g_idle_add(
+        +[](gpointer d) -> gboolean {
+            auto* again = static_cast<ry_reopening*>(d);
+            ry_initialize_labels(again->run->db, 0, again->collections);
+            ry_initialize_labels(again->run->db, 1, again->tags);
+            return G_SOURCE_REMOVE;
+        },
+        r);
+    return true;
+}
+
+}  // namespace
+
 std::string ry_share_file(const char* name) {
     const gchar* dir = g_getenv("RYX_SHARE_DIR");
     return std::string(dir != nullptr && *dir != '\0' ? dir : RYX_SHARE_DIR) + "/" + name;
@@ -250,22 +303,11 @@ int ry_main(int argc, char** argv) {
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
     ry_remove_abandoned_snapshots();
 
-    std::string problem;
-    int open_rc = ry_open_library(argv[1], &run.db, &problem);
+    bool opened = open_into(run, argv[1]);
     // Asked to quit meanwhile: the same ending as from the main loop.
     run.save_history = ry_quit_requested();
     if (run.save_history) return 0;
-    if (open_rc != SQLITE_OK) {
-        if (!problem.empty())
-            fprintf(stderr, "Can't open database: %s\n", problem.c_str());
-        else if (open_rc == SQLITE_BUSY)
-            // No consistent snapshot of a library that its owner holds locked.
-            fprintf(stderr, "SQL Error: %s\n", sqlite3_errstr(open_rc));
-        else
-            fprintf(stderr, "Can't open database: %s\n", sqlite3_errmsg(run.db));
-        return 1;
-    }
-    if (!ry_sql_try_prepare(run.db, run.statements)) return 1;
+    if (!opened) return 1;
 
     ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
     with_metadb = ry_metadb_flag(argc, argv);
@@ -276,6 +318,9 @@ int ry_main(int argc, char** argv) {
     GtkWidget* collection_list = nullptr;
     GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
                                                 zotero_dir.get(), &rgroup, &search_data, &collection_list);
+    ry_reopening reopening{&run, argv[1], gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list)),
+                           gtk_icon_view_get_model(GTK_ICON_VIEW(rgroup.tag_view))};
+    ry_watch_library(argv[1], reopen_library, &reopening);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);

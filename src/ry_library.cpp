@@ -338,6 +338,30 @@ int ry_open_library(const char* path, sqlite3** db, std::string* problem) {
 
 void ry_close_library() { remove_snapshot(); }
 
+namespace {
+
+struct Watch {
+    std::string path;
+    ry_file_id seen;
+    bool (*reopen)(gpointer) = nullptr;
+    gpointer data = nullptr;
+};
+Watch watch;
+
+}  // namespace
+
+void ry_watch_library(const char* path, bool (*reopen)(gpointer), gpointer data) {
+    watch = {path, ry_library_file_id(path), reopen, data};
+}
+
+void ry_check_library() {
+    if (watch.reopen == nullptr) return;
+    ry_file_id now = ry_library_file_id(watch.path.c_str());
+    if (now == watch.seen) return;
+    // Until a reopening succeeds, each listing tries again.
+    if (watch.reopen(watch.data)) watch.seen = now;
+}
+
 const std::string& ry_snapshot_dir() { return snapshot_dir; }
 
 // ---- The library as the catalogue reads it ----

@@ -43,6 +43,12 @@ struct ry_file_id {
     bool operator==(const ry_file_id&) const = default;
 };
 ry_file_id ry_library_file_id(const char* path);
+// Has ry_check_library call reopen(data) whenever the library file at path is no
+// longer the one last opened (another inode, size or modification time): the file
+// was replaced, or written in place. reopen returns whether it could open it.
+void ry_watch_library(const char* path, bool (*reopen)(void*), void* data);
+// Called before each listing.
+void ry_check_library();
 
 // The directory of the private snapshot, "" when the library is read in place.
 const std::string& ry_snapshot_dir();

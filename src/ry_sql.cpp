@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ry_library.h"
 #include "ry_model.h"
 #include "ry_page.h"
 #include "ry_raii.h"
@@ -166,6 +167,7 @@ void ry_append_items(sqlite3_stmt* statement, ry_item_rows* rows, gboolean with_
 }
 
 void ry_list_items(ry_search_data* data) {
+    ry_check_library();
     int k = sql_que.sql;
     // Only the whole-library item kinds are ever stored; anything else would
     // index past the item statements.
@@ -228,6 +230,7 @@ void ry_append_items_foreach(gpointer id, gpointer data) {
 }
 
 void ry_list_recent_items(gpointer data) {
+    ry_check_library();
     auto* search_data = static_cast<ry_search_data*>(data);
     ry_item_rows* rows = ry_item_rows_of(search_data->item_list);
     if (rows == nullptr) return;
@@ -285,6 +288,7 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
 
 // The selected row is the one listed: a tap or a key activates the row it selects.
 void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath*, GtkTreeViewColumn*, gpointer data) {
+    ry_check_library();
     int id = -1;
     GtkTreeModel* item_model = nullptr;
     GtkTreeIter iter;
