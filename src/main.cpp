@@ -124,9 +124,12 @@ GtkWidget* build_window_contents(GtkWidget* window, sqlite3* db, sqlite3_stmt** 
     g_signal_connect(tag_view, "selection-changed", G_CALLBACK(ry_list_items_by_icon_selection), search_data);
     g_signal_connect(item_list, "row-activated", G_CALLBACK(ry_list_attachments), search_data);
     g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
-    // The item is remembered before the file is opened, so also when opening fails.
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_push_history), history);
-    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), zotero_dir);
+    // Lives as long as the list; an item enters the history once the daemon has taken
+    // its file on.
+    auto* context = g_new(ry_attachment_context, 1);
+    *context = {zotero_dir, history};
+    g_object_set_data_full(G_OBJECT(attachment_list), "ry-attachment-context", context, g_free);
+    g_signal_connect(attachment_list, "row-activated", G_CALLBACK(ry_attachment_activated), context);
 
     // In the window from the start, so that the widgets have their style when measured.
     GtkWidget* main_box = gtk_vbox_new(FALSE, 0);
@@ -303,13 +306,15 @@ int ry_main(int argc, char** argv) {
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
     ry_remove_abandoned_snapshots();
 
-    bool opened = open_into(run, argv[1]);
+    // Attachments open at absolute paths, whatever the working directory.
+    const std::string library_path = ry_absolute_library_path(argv[1]);
+    bool opened = open_into(run, library_path.c_str());
     // Asked to quit meanwhile: the same ending as from the main loop.
     run.save_history = ry_quit_requested();
     if (run.save_history) return 0;
     if (!opened) return 1;
 
-    ry::gchar_ptr zotero_dir(get_dir_name(argv[1]));
+    ry::gchar_ptr zotero_dir(get_dir_name(library_path.c_str()));
     with_metadb = ry_metadb_flag(argc, argv);
     ry_radio_group rgroup{};
     ry_search_data search_data{};
@@ -318,9 +323,10 @@ int ry_main(int argc, char** argv) {
     GtkWidget* collection_list = nullptr;
     GtkWidget* main_box = build_window_contents(window, run.db, run.statements, &run.history,
                                                 zotero_dir.get(), &rgroup, &search_data, &collection_list);
-    ry_reopening reopening{&run, argv[1], gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list)),
+    ry_reopening reopening{&run, library_path.c_str(),
+                           gtk_tree_view_get_model(GTK_TREE_VIEW(collection_list)),
                            gtk_icon_view_get_model(GTK_ICON_VIEW(rgroup.tag_view))};
-    ry_watch_library(argv[1], reopen_library, &reopening);
+    ry_watch_library(library_path.c_str(), reopen_library, &reopening);
 
     gtk_widget_show(main_box);
     gtk_widget_show(window);

@@ -19,6 +19,7 @@
 #include "ry_app.h"
 #include "ry_model.h"
 #include "ry_raii.h"
+#include "ry_recent.h"
 #include "ry_test_hooks.h"
 
 // The registry's GConf readers: a new string value of dir/key or NULL, and the
@@ -31,6 +32,8 @@ namespace {
 const char REGKEY_FILETYPE_DIR[] = "/apps/er/sys/ctb/filetypes";
 const char ICON_PATH_FORMAT[] = "/usr/share/ctb/icon-%s-small.png";
 const char STORAGE_PREFIX[] = "storage:";
+const char ATTACHMENTS_PREFIX[] = "attachments:";
+const char LINKED_BASE_KEY[] = "linked_attachment_base";
 
 struct hardcoded_filetype_t {
     const gchar* extension;
@@ -107,6 +110,8 @@ GtkTreeViewColumn* file_column(GtkTreeView* view) {
 struct Opening {
     ry::gobject_ptr<GtkTreeViewColumn> header;  // kept even if the list goes first
     ry::gchar_ptr title;                        // the header's own title, put back after
+    GQueue* history;                            // that the item enters once opened; may be NULL
+    gint item_id;
 };
 
 void on_task_started(gboolean ok, gpointer data) {
@@ -114,12 +119,16 @@ void on_task_started(gboolean ok, gpointer data) {
     opening = false;
     if (done->header) gtk_tree_view_column_set_title(done->header.get(), done->title.get());
     if (!ok) run_error_dialog("Sorry, could not open");
+    // Only an item whose attachment the daemon took on enters the history.
+    if (ok && done->history != nullptr) ry_remember_item(done->history, done->item_id);
 }
 
 // Shows the name in the header while the daemon starts the viewer.
 void start_viewer(GtkTreeView* view, const gchar* cmd_line, const gchar* work_dir, const gchar* label,
-                  const gchar* thumbnail_path) {
+                  const gchar* thumbnail_path, GQueue* history, gint item_id) {
     auto pending = std::make_unique<Opening>();
+    pending->history = history;
+    pending->item_id = item_id;
     if (GtkTreeViewColumn* column = file_column(view)) {
         pending->header.reset(GTK_TREE_VIEW_COLUMN(g_object_ref(column)));
         pending->title.reset(g_strdup(gtk_tree_view_column_get_title(column)));
@@ -276,6 +285,40 @@ int create_metadatabase(const gchar* directory, const gchar* filename, const gch
     return ermetadb_close_database(metadb.get()) == ER_OK ? 0 : 1;
 }
 
+gchar* ry_linked_attachment_base(const gchar* library_dir) {
+    GConfClient* client = gconf_client_get_default();
+    gchar* base = nullptr;
+    if (client != nullptr) {
+        base = read_gconf_value(RY_GCONF_DIR, LINKED_BASE_KEY, client);
+        g_object_unref(client);
+    }
+    if (base != nullptr && *base != '\0') return base;
+    g_free(base);
+    return g_strdup(library_dir);
+}
+
+gchar* ry_linked_file_path(const gchar* library_dir, const gchar* stored_path) {
+    if (g_str_has_prefix(stored_path, ATTACHMENTS_PREFIX)) {
+        const gchar* relative = stored_path + strlen(ATTACHMENTS_PREFIX);
+        if (*relative == '\0' || g_path_is_absolute(relative) || has_parent_component(relative))
+            return nullptr;
+        ry::gchar_ptr base(ry_linked_attachment_base(library_dir));
+        return g_build_filename(base.get(), relative, nullptr);
+    }
+    return g_path_is_absolute(stored_path) ? g_strdup(stored_path) : nullptr;
+}
+
+gchar* ry_attachment_file_path(const gchar* library_dir, const gchar* key, const gchar* stored_path,
+                               int link_mode) {
+    if (stored_path == nullptr || *stored_path == '\0') return nullptr;
+    if (link_mode == RY_LINK_FILE) return ry_linked_file_path(library_dir, stored_path);
+    // Keys and names come from a library that others may have filled: one that
+    // would lead out of the storage directory is not opened at all.
+    const gchar* filename = ry_remove_prefix(stored_path, STORAGE_PREFIX);
+    if (!ry_storage_path_is_safe(key, filename)) return nullptr;
+    return g_strdup_printf("%s/storage/%s/%s", library_dir, key, filename);
+}
+
 gboolean ry_attachment_opening() { return opening; }
 
 void ry_ignore_taps_while_opening(GtkTreeView* tree_view, GtkTreePath* /*path*/,
@@ -293,7 +336,7 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
         ~OpeningEnds() { opening = start_sent; }
         bool start_sent = false;
     } ends;
-    const gchar* library_dir = static_cast<const gchar*>(data);
+    auto* context = static_cast<ry_attachment_context*>(data);
     // The first selected row, whatever selection mode the list is in.
     GtkTreeModel* model = nullptr;
     GtkTreeIter iter;
@@ -306,12 +349,35 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
     gchar* mimetype_raw = nullptr;
     gchar* filepath_raw = nullptr;
     gchar* key_raw = nullptr;
-    gtk_tree_model_get(model, &iter, ATTACHMENT_MIMETYPE, &mimetype_raw, ATTACHMENT_PATH, &filepath_raw,
-                       ATTACHMENT_KEY, &key_raw, -1);
+    gint source_id = -1, link_mode = RY_LINK_IMPORTED_FILE;
+    gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &source_id, ATTACHMENT_MIMETYPE, &mimetype_raw,
+                       ATTACHMENT_PATH, &filepath_raw, ATTACHMENT_KEY, &key_raw, ATTACHMENT_LINK_MODE,
+                       &link_mode, -1);
     ry::gchar_ptr mimetype(mimetype_raw), filepath(filepath_raw), key(key_raw);
+    if (link_mode == RY_LINK_URL) {
+        run_error_dialog("Web links cannot be opened on the reader");
+        return;
+    }
     // A row without a path or MIME type is looked up as one without an extension.
     const gchar* path_text = filepath ? filepath.get() : "";
     const gchar* mime_text = mimetype ? mimetype.get() : "";
+    const gchar* library_dir = context->library_dir;
+    const gboolean linked = link_mode == RY_LINK_FILE;
+    ry::gchar_ptr fullpath(ry_attachment_file_path(library_dir, key.get(), path_text, link_mode));
+    // Nor one that a symbolic link on the way leads out of storage.
+    if (!fullpath || !ry_location_is_allowed(library_dir, fullpath.get(), linked)) {
+        run_error_dialog("Sorry, could not open");
+        return;
+    }
+    ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
+    // The daemon shows a stored file by its name within storage, a linked one by its own.
+    const gchar* basename = strrchr(fullpath.get(), '/') + 1;
+    const gchar* filename = linked ? basename : ry_remove_prefix(path_text, STORAGE_PREFIX);
+    if (!g_file_test(fullpath.get(), G_FILE_TEST_EXISTS)) {
+        ry::gchar_ptr message(g_strdup_printf("File not found: %s", filename));
+        run_error_dialog(message.get());
+        return;
+    }
 
     const gchar* viewer_cmd = get_viewer_from_file_extension(g_extension_pointer(path_text));
     if (viewer_cmd == nullptr) viewer_cmd = get_viewer_from_file_extension(ry_mime_pointer(mime_text));
@@ -319,36 +385,20 @@ void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkT
         run_error_dialog("The format is unknown");
         return;
     }
-
     ry::gchar_ptr thumbnail_path(get_icon_file_from_file_extension(g_extension_pointer(path_text)));
     if (!thumbnail_path) thumbnail_path.reset(get_icon_file_from_file_extension(ry_mime_pointer(mime_text)));
     if (!thumbnail_path) thumbnail_path.reset(g_strdup(""));
-
-    const gchar* filename = ry_remove_prefix(path_text, STORAGE_PREFIX);
-    // Keys and names come from a library that others may have filled: one that
-    // would lead out of the storage directory is not opened at all.
-    if (!filepath || !ry_storage_path_is_safe(key.get(), filename)) {
-        run_error_dialog("Sorry, could not open");
-        return;
-    }
-
-    ry::gchar_ptr fullpath(g_strdup_printf("%s/storage/%s/%s", library_dir, key.get(), filename));
-    // Nor one that a symbolic link on the way leads out of it.
-    if (!ry_location_is_allowed(library_dir, fullpath.get(), FALSE)) {
-        run_error_dialog("Sorry, could not open");
-        return;
-    }
-    ry::gchar_ptr work_dir(get_dir_name(fullpath.get()));
     ry::gchar_ptr cmd_line(ry_build_command_line(viewer_cmd, fullpath.get()));
 
-    if (with_metadb == WITH_METADB) {
-        // The document is entered under its name within work_dir.
-        const gchar* slash = strrchr(fullpath.get(), '/');
-        if (create_metadatabase(work_dir.get(), slash + 1, fullpath.get()) != 0)
+    // Metadata only inside the library's storage, never beside a file the user keeps
+    // elsewhere. The document is entered under its name within work_dir.
+    if (with_metadb == WITH_METADB && !linked) {
+        if (create_metadatabase(work_dir.get(), basename, fullpath.get()) != 0)
             run_error_dialog("Failed to create metadatabase");
         // Asked to quit while the dialog was up: no viewer after that.
         if (ry_quit_requested()) return;
     }
-    start_viewer(tree_view, cmd_line.get(), work_dir.get(), filename, thumbnail_path.get());
+    start_viewer(tree_view, cmd_line.get(), work_dir.get(), filename, thumbnail_path.get(), context->history,
+                 source_id);
     ends.start_sent = true;
 }

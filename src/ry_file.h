@@ -32,15 +32,37 @@ gboolean ry_storage_path_is_safe(const gchar* key, const gchar* filename);
 // (linked_by_user): only then may the metadata step and the viewer have it.
 gboolean ry_location_is_allowed(const gchar* library_dir, const gchar* fullpath, gboolean linked_by_user);
 
+// The program's own GConf directory.
+inline constexpr char RY_GCONF_DIR[] = "/apps/ryx";
+// The directory that linked files stored as "attachments:PATH" are relative to: the
+// string "/apps/ryx/linked_attachment_base" when set, else the library's directory. New string.
+gchar* ry_linked_attachment_base(const gchar* library_dir);
+// Where a linked file lies: an absolute stored path as it is, "attachments:PATH" under
+// the base directory. A new string, or NULL for a relative path or one with "..".
+gchar* ry_linked_file_path(const gchar* library_dir, const gchar* stored_path);
+// Where the file of an attachment lies: stored kinds under library_dir/storage/key/, a
+// linked file as ry_linked_file_path says. A new string, or NULL when the stored path
+// is empty or leads out of its place.
+gchar* ry_attachment_file_path(const gchar* library_dir, const gchar* key, const gchar* stored_path,
+                               int link_mode);
+
+// What the attachment list's "row-activated" handler needs: the library directory and
+// the history that an opened item enters (may be NULL).
+struct ry_attachment_context {
+    const gchar* library_dir;
+    GQueue* history;
+};
 // "row-activated" of the attachment list, connected before every other handler:
 // while an opening waits for the daemon's answer, a further tap does nothing.
 void ry_ignore_taps_while_opening(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
                                   gpointer data);
 // Whether an opening waits for the daemon's answer.
 gboolean ry_attachment_opening();
-// "row-activated" of the attachment list; data is the library directory. Sends the
-// viewer's start without waiting: the list's header reads "Opening NAME..." until
-// the daemon answers, and a refusal or timeout then gives its dialog.
+// "row-activated" of the attachment list; data is a ry_attachment_context. Says why an
+// attachment cannot be opened (a web link, a file not found, an unknown format), else
+// sends the viewer's start without waiting: the list's header reads "Opening NAME..."
+// until the daemon answers; a refusal or timeout then gives its dialog, an acceptance
+// moves the item to the head of the history.
 void ry_attachment_activated(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column,
                              gpointer data);
 // 0 on success.

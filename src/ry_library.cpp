@@ -82,6 +82,17 @@ bool in_wal_mode(const char* path) {
     return wal;
 }
 
+// A rollback journal whose first byte is not zero holds pages to roll back, as SQLite
+// judges it. Such a journal beside a library is hot: the first reader would have to
+// roll it back, which is a write, so the library is read from a copy that may be.
+bool has_hot_journal(const char* path) {
+    FILE* f = fopen((std::string(path) + "-journal").c_str(), "rb");
+    if (f == nullptr) return false;
+    int first = fgetc(f);
+    fclose(f);
+    return first != EOF && first != 0;
+}
+
 std::string uri_escaped(const char* path) {
     std::string out;
     for (const char* p = path; *p; ++p) {
@@ -325,7 +336,8 @@ int ry_open_library(const char* path, sqlite3** db, std::string* problem) {
     }
     // A log beside the library, even an empty one, means that a writer may have it
     // open and may checkpoint into the file while we read it.
-    bool snapshot = locked_exclusively_by_another(path) || file_state(std::string(path) + "-wal").exists;
+    bool snapshot = locked_exclusively_by_another(path) || file_state(std::string(path) + "-wal").exists ||
+                    has_hot_journal(path);
     int rc = snapshot ? open_snapshot(path, db, problem) : open_in_place(path, db);
     if (rc != SQLITE_OK) return rc;
     // A library of another shape is left alone: preparing the catalogue reports it.
@@ -337,6 +349,15 @@ int ry_open_library(const char* path, sqlite3** db, std::string* problem) {
 }
 
 void ry_close_library() { remove_snapshot(); }
+
+std::string ry_absolute_library_path(const char* path) {
+    ry::gchar_ptr canonical(g_canonicalize_filename(path, nullptr));
+    std::string out = canonical.get();
+    // GLib keeps a leading "//", which SQLite would read as a URI authority.
+    size_t slashes = out.find_first_not_of('/');
+    if (slashes != std::string::npos && slashes > 1) out.erase(0, slashes - 1);
+    return out;
+}
 
 namespace {
 
@@ -487,8 +508,8 @@ std::vector<std::string> library_view_statements(sqlite3* db, ry_schema schema) 
         "main.itemTags it WHERE it.tagID=t.tagID AND it.type=0 AND it.itemID IN (SELECT itemID FROM "
         "temp.items)) THEN 0 ELSE 1 END AS type FROM main.tags t",
         "CREATE TEMP VIEW itemTags AS SELECT itemID, tagID FROM main.itemTags",
-        "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, contentType AS "
-        "mimeType, path FROM main.itemAttachments",
+        "CREATE TEMP VIEW itemAttachments AS SELECT itemID, parentItemID AS sourceItemID, linkMode, "
+        "contentType AS mimeType, path FROM main.itemAttachments",
         "CREATE TEMP VIEW collections AS SELECT c.collectionID AS collectionID, c.collectionName AS "
         "collectionName FROM main.collections c" +
             std::string(

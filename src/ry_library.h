@@ -20,6 +20,10 @@ enum class ry_schema { classic, modern, unknown };
 // directory, a FIFO, a device, an empty file) or the temporary directory cannot
 // hold the snapshot, *problem says so in words and the result is SQLITE_CANTOPEN.
 int ry_open_library(const char* path, sqlite3** db, std::string* problem = nullptr);
+// The absolute form of a library path given on the command line: made absolute against
+// the working directory, "." and ".." resolved, repeated slashes (a leading "//" too)
+// made one. Symbolic links are left as they are.
+std::string ry_absolute_library_path(const char* path);
 // Removes the private snapshot, if any (call after closing the connection).
 void ry_close_library();
 

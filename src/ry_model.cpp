@@ -6,7 +6,8 @@ GtkListStore* ry_create_item_model() {
 }
 
 GtkListStore* ry_create_attachment_model() {
-    return gtk_list_store_new(N_ATTACHMENT_COLUMNS, G_TYPE_INT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
+    return gtk_list_store_new(N_ATTACHMENT_COLUMNS, G_TYPE_INT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                              G_TYPE_INT);
 }
 
 GtkListStore* ry_create_label_model() {

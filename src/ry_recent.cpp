@@ -134,7 +134,10 @@ void ry_push_history(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewC
         gtk_tree_model_get(model, &iter, ATTACHMENT_SOURCE_ID, &id, -1);
     g_list_free_full(
         rows, +[](gpointer row) { gtk_tree_path_free(static_cast<GtkTreePath*>(row)); });
+    ry_remember_item(queue, id);
+}
 
+void ry_remember_item(GQueue* queue, gint id) {
     gint n = g_queue_index(queue, GINT_TO_POINTER(id));
     if (n >= 0)
         g_queue_pop_nth(queue, guint(n));

@@ -24,6 +24,8 @@ GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history);
 // "row-activated" of the attachment list; moves the selected row's item to the head
 // (-1 when no row is selected). path and column are not used.
 void ry_push_history(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column, gpointer history);
+// Moves item id to the head of the queue (dropping the tail entry when it is new).
+void ry_remember_item(GQueue* history, gint id);
 // Writes the queue into the key file and the file; consumes the queue, frees histfile.
 // A failed write is silent and leaves the old file whole; nothing is written over
 // something other than a regular file.

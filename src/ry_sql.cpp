@@ -78,9 +78,11 @@ const char* const ry_statement_texts[ZLAST] = {
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti JOIN collectionitems ci ON "
     "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN " RY_TAGGED_ITEMS
     " ORDER BY t.type DESC, t.name DESC",
-    // ZAT
-    "SELECT a.sourceitemID, a.mimeType, a.path, i.key FROM itemAttachments a NATURAL JOIN items i WHERE "
-    "sourceitemID=?9",
+    // ZAT. A web link has no path: it shows its title, or else its address.
+    "SELECT a.sourceitemID, a.mimeType, CASE WHEN a.linkMode=3 THEN (SELECT v.value FROM main.itemData d "
+    "JOIN main.fields f ON f.fieldID=d.fieldID JOIN main.itemDataValues v ON v.valueID=d.valueID WHERE "
+    "d.itemID=a.itemID AND f.fieldName IN ('title','url') ORDER BY f.fieldName='url' LIMIT 1) ELSE a.path "
+    "END, i.key, a.linkMode FROM itemAttachments a NATURAL JOIN items i WHERE sourceitemID=?9",
     // ZRECENT
     RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10",
 };
@@ -282,7 +284,8 @@ void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
         if (listable_id(statement, 0, &id))
             gtk_list_store_insert_with_values(
                 store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
-                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3), -1);
+                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
+                ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
     if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 

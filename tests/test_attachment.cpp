@@ -11,6 +11,10 @@
 
 #include "dialog_responder.h"
 #include "gconf_registry.h"
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <gconf/gconf-client.h>
+#pragma GCC diagnostic pop
 #include "ipc.h"
 #include "private_session.h"
 #include "ry_app.h"
@@ -32,6 +36,7 @@ struct Row {
     const char* mimetype;
     const char* path;
     const char* key;
+    int link_mode = RY_LINK_IMPORTED_FILE;
 };
 
 // The documents recorded in a directory's metadata database, as "name size mtime".
@@ -103,23 +108,22 @@ class Activation : public testing::Test {
         return dir + "/" + name;
     }
 
-    // Activates each row of an attachment list wired as the main window wires it (history
-    // first, then opening), answering every dialog; returns the dialogs' texts.
+    // Activates each row of an attachment list wired as the main window wires it,
+    // answering every dialog; returns the dialogs' texts.
     Strings open(const std::vector<Row>& rows, const std::string& library_dir) {
         ryt::DialogResponder responder;
         ry::gobject_ptr<GtkListStore> store(ry_create_attachment_model());
         for (const Row& r : rows)
             gtk_list_store_insert_with_values(store.get(), nullptr, -1, ATTACHMENT_SOURCE_ID, r.item_id,
                                               ATTACHMENT_MIMETYPE, r.mimetype, ATTACHMENT_PATH, r.path,
-                                              ATTACHMENT_KEY, r.key, -1);
+                                              ATTACHMENT_KEY, r.key, ATTACHMENT_LINK_MODE, r.link_mode, -1);
         auto* view = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store.get())));
         GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes(
             "path", gtk_cell_renderer_text_new(), "text", ATTACHMENT_PATH, nullptr);
         gtk_tree_view_append_column(view, column);
+        ry_attachment_context context{library_dir.c_str(), &history_};
         g_signal_connect(view, "row-activated", G_CALLBACK(ry_ignore_taps_while_opening), nullptr);
-        g_signal_connect(view, "row-activated", G_CALLBACK(ry_push_history), &history_);
-        g_signal_connect(view, "row-activated", G_CALLBACK(ry_attachment_activated),
-                         const_cast<char*>(library_dir.c_str()));
+        g_signal_connect(view, "row-activated", G_CALLBACK(ry_attachment_activated), &context);
         gtk_container_add(GTK_CONTAINER(g_main_window), GTK_WIDGET(view));
         for (size_t i = 0; i < rows.size(); ++i) {
             ry::tree_path_ptr path(gtk_tree_path_new_from_indices(int(i), -1));
@@ -154,44 +158,80 @@ class Activation : public testing::Test {
     GQueue history_ = G_QUEUE_INIT;
 };
 
-// The example of an item stored under its key, and of a path stored without the prefix.
-TEST_F(Activation, StoredFileOpensFromItsKeyDirectory) {
+// Stored kinds open from their key's directory, a linked file at its own path or under
+// the base directory; a web link and a missing file say why and send nothing. Only what
+// the daemon took on enters the history.
+TEST_F(Activation, EveryKindOfAttachmentOpensFromWhereItLies) {
     ryt::SysdStub stub({"--no-exec"});
-    Strings dialogs = open(std::vector<Row>{{7, "application/pdf", "storage:paper.pdf", "ABCD2345"},
-                                            {3, "application/pdf", "/mnt/x.pdf", "ABCD2345"}},
-                           "/media/card/library");
-    EXPECT_TRUE(dialogs.empty());
-    auto tasks = start_tasks(stub, 2);
-    ASSERT_EQ(tasks.size(), 2u);
-    EXPECT_EQ(tasks[0].args, (Strings{"s:docview --fit \"/media/card/library/storage/ABCD2345/paper.pdf\"",
-                                      "s:/media/card/library/storage/ABCD2345", "s:paper.pdf",
-                                      "s:/usr/share/ctb/icon-doc-small.png"}));
-    EXPECT_EQ(tasks[1].args, (Strings{"s:docview --fit \"/media/card/library/storage/ABCD2345//mnt/x.pdf\"",
-                                      "s:/media/card/library/storage/ABCD2345//mnt", "s:/mnt/x.pdf",
-                                      "s:/usr/share/ctb/icon-doc-small.png"}));
-    EXPECT_EQ(ryt::briefs(stub.messages()),
-              (Strings{"setBusyShow:show", ryt::brief(tasks[0]), "setBusyShow:hide", "setBusyShow:show",
-                       ryt::brief(tasks[1]), "setBusyShow:hide"}));
-    EXPECT_EQ(history_head(), 3);
+    with_metadb = WITH_METADB;
+    const std::string stored = store("ABCD2345", "paper.pdf", "%PDF"),
+                      linked = temp_.file("elsewhere/own.pdf"), base = temp_.path() + "/base",
+                      relative = base + "/sub/rel.pdf";
+    for (const std::string& f : {linked, relative}) {
+        g_mkdir_with_parents(ry::gchar_ptr(g_path_get_dirname(f.c_str())).get(), 0755);
+        ryt::write_file(f, "%PDF");
+    }
+    struct Case {
+        Row row;
+        Strings dialogs;
+        std::string opened;  // the path the viewer gets; "" for nothing sent
+    };
+    const std::vector<Case> cases = {
+        {{7, "application/pdf", "storage:paper.pdf", "ABCD2345"}, {}, stored},
+        {{8, "text/html", "storage:paper.pdf", "ABCD2345", RY_LINK_IMPORTED_URL}, {}, stored},
+        {{9, "application/pdf", linked.c_str(), "LINKKEY1", RY_LINK_FILE}, {}, linked},
+        {{10, "application/pdf", "attachments:sub/rel.pdf", "LINKKEY2", RY_LINK_FILE}, {}, relative},
+        {{11, "text/html", "Publisher page", "WEBKEY01", RY_LINK_URL},
+         {"Web links cannot be opened on the reader"},
+         ""},
+        {{12, "application/pdf", "storage:gone.pdf", "ABCD2345"}, {"File not found: gone.pdf"}, ""},
+        {{13, "application/pdf", "/nowhere/lost.pdf", "LINKKEY3", RY_LINK_FILE},
+         {"File not found: lost.pdf"},
+         ""},
+        {{14, "application/pdf", "attachments:../rel.pdf", "LINKKEY4", RY_LINK_FILE},
+         {"Sorry, could not open"},
+         ""},
+    };
+    GConfClient* client = gconf_client_get_default();
+    gconf_client_set_string(client, "/apps/ryx/linked_attachment_base", base.c_str(), nullptr);
+    size_t sent = 0;
+    for (const Case& c : cases) {
+        g_queue_clear(&history_);
+        g_queue_push_tail(&history_, GINT_TO_POINTER(-1));
+        EXPECT_EQ(open(c.row), c.dialogs) << c.row.path;
+        if (c.opened.empty()) settle();
+        auto tasks = start_tasks(stub, sent += !c.opened.empty());
+        ASSERT_EQ(tasks.size(), sent) << c.row.path;
+        if (!c.opened.empty()) {
+            EXPECT_EQ(tasks.back().args[0], "s:docview --fit \"" + c.opened + "\"");
+        }
+        EXPECT_EQ(history_head(), c.opened.empty() ? -1 : c.row.item_id) << c.row.path;
+    }
+    gconf_client_unset(client, "/apps/ryx/linked_attachment_base", nullptr);
+    g_object_unref(client);
+    // Metadata only inside storage.
+    EXPECT_EQ(metadbs_below(temp_.path()), Strings{library_ + "/storage/ABCD2345/" + kMetadbFile});
 }
 
 TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
     ryt::SysdStub stub({"--no-exec"});
+    for (auto [key, name] : {std::pair{"K1", "x.dat"}, {"K2", "noext"}, {"K3", "notes.TXT"}})
+        store(key, name, "");
     Strings dialogs = open(std::vector<Row>{{1, "application/pdf", "storage:x.dat", "K1"},
                                             {2, "application/pdf", "storage:noext", "K2"},
                                             {3, "application/pdf", "storage:notes.TXT", "K3"}},
-                           "/lib");
+                           library_);
     EXPECT_TRUE(dialogs.empty());
     auto tasks = start_tasks(stub, 3);
     ASSERT_EQ(tasks.size(), 3u);
     // An unregistered extension: viewer and icon of the MIME subtype.
-    EXPECT_EQ(tasks[0].args[0], "s:docview --fit \"/lib/storage/K1/x.dat\"");
+    EXPECT_EQ(tasks[0].args[0], "s:docview --fit \"" + library_ + "/storage/K1/x.dat\"");
     EXPECT_EQ(tasks[0].args[3], "s:/usr/share/ctb/icon-doc-small.png");
     // No extension at all: the catch-all's icon comes first, the viewer from the subtype.
-    EXPECT_EQ(tasks[1].args[0], "s:docview --fit \"/lib/storage/K2/noext\"");
+    EXPECT_EQ(tasks[1].args[0], "s:docview --fit \"" + library_ + "/storage/K2/noext\"");
     EXPECT_EQ(tasks[1].args[3], "s:/usr/share/ctb/icon-unknown-small.png");
     // A registered extension wins over the MIME type, whatever its case.
-    EXPECT_EQ(tasks[2].args[0], "s:pager \"/lib/storage/K3/notes.TXT\"");
+    EXPECT_EQ(tasks[2].args[0], "s:pager \"" + library_ + "/storage/K3/notes.TXT\"");
     EXPECT_EQ(tasks[2].args[3], "s:/usr/share/ctb/icon-txt-small.png");
 }
 
@@ -203,17 +243,15 @@ TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
     settle();
     EXPECT_TRUE(stub.messages().empty());
     EXPECT_TRUE(metadbs_below(library_).empty());
-    EXPECT_EQ(history_head(), 9);
+    EXPECT_EQ(history_head(), -1);
 }
 
-TEST_F(Activation, MetadataFailureAndRefusalAreTwoDialogsInOrder) {
+TEST_F(Activation, RefusedOpeningSaysSoAndLeavesTheHistory) {
     ryt::SysdStub stub({"--refuse"});
-    with_metadb = WITH_METADB;
-    // The key's directory is missing, so no database can be made for it; the viewer is asked all the same.
-    EXPECT_EQ(open({4, "application/pdf", "storage:gone.pdf", "NOTTHERE"}),
-              (Strings{"Failed to create metadatabase", "Sorry, could not open"}));
+    store("K", "a.pdf", "pdf");
+    EXPECT_EQ(open({4, "application/pdf", "storage:a.pdf", "K"}), Strings{"Sorry, could not open"});
     EXPECT_EQ(start_tasks(stub, 1).size(), 1u);
-    EXPECT_EQ(history_head(), 4);
+    EXPECT_EQ(history_head(), -1);
 }
 
 TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
@@ -272,7 +310,7 @@ TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
     settle();
     EXPECT_TRUE(stub.messages().empty());
     EXPECT_TRUE(metadbs_below(temp_.path()).empty());
-    EXPECT_EQ(history_head(), 6);
+    EXPECT_EQ(history_head(), -1);
 }
 
 TEST_F(Activation, LinksThatStayInsideStorageAreFollowed) {
@@ -288,6 +326,7 @@ TEST_F(Activation, LinksThatStayInsideStorageAreFollowed) {
 TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
     ryt::SysdStub stub({"--no-exec"});
     const std::string name = "a\"; touch pwned; \"$(id)`id`\\.pdf";
+    store("K", name, "pdf");
     EXPECT_TRUE(open({1, "application/pdf", ("storage:" + name).c_str(), "K"}).empty());
     auto tasks = start_tasks(stub, 1);
     ASSERT_EQ(tasks.size(), 1u);

@@ -201,11 +201,10 @@ Library* CatalogueRows::lib_ = nullptr;
 
 TEST(CatalogueCompiles, FailsOnAFileThatIsNotALibraryOrLacksATableOrColumn) {
     // The text file is written as it is; the rest are changes to a library.
-    std::vector<std::string> changes = {"this is not a database, only some text to read\n",
-                                        "ALTER TABLE itemAttachments DROP COLUMN mimeType",
-                                        "ALTER TABLE creatorData DROP COLUMN firstName",
-                                        "ALTER TABLE tags RENAME COLUMN type TO kind",
-                                        "ALTER TABLE items DROP COLUMN dateAdded"};
+    std::vector<std::string> changes = {
+        "this is not a database, only some text to read\n",
+        "ALTER TABLE itemAttachments DROP COLUMN mimeType", "ALTER TABLE creatorData DROP COLUMN firstName",
+        "ALTER TABLE tags RENAME COLUMN type TO kind", "ALTER TABLE items DROP COLUMN dateAdded"};
     for (const char* t : {"items", "itemData", "itemDataValues", "itemCreators", "creators", "creatorData",
                           "collectionItems", "tags", "itemTags", "itemAttachments"})
         changes.push_back(std::string("DROP TABLE ") + t);

@@ -89,9 +89,10 @@ TEST_F(Shelf, AttachmentsArePrependedAndReplacedOnEveryActivation) {
         stepped.insert(stepped.begin(), {sqlite3_column_int(at, 0), text(1), text(2), text(3)});
     sqlite3_reset(at);
     ASSERT_EQ(stepped.size(), 3u);
-    // The link without a path or MIME type shows empty texts.
-    EXPECT_EQ(std::count_if(stepped.begin(), stepped.end(),
-                            [](const AttachmentRow& r) { return r.mime.empty() && r.path.empty(); }),
+    // The web link without a title or MIME type shows its address.
+    EXPECT_EQ(std::count_if(
+                  stepped.begin(), stepped.end(),
+                  [](const AttachmentRow& r) { return r.mime.empty() && r.path == "http://example.org"; }),
               1);
 
     lib.activate_item_row(2);

@@ -52,6 +52,9 @@ class Ending : public testing::Test {
         lib.finish();
         library = lib.database_path();
         g_mkdir_with_parents(tmp.file("t").c_str(), 0700);
+        // The file of the row the driver taps (key "K").
+        g_mkdir_with_parents(dir.file("storage/K").c_str(), 0755);
+        ryt::write_file(dir.file("storage/K/a.pdf"), "%PDF");
     }
     // The history is rewritten by every clean ending.
     void expect_history_written() { EXPECT_EQ(ryt::read_file(history_path()).rfind("[HISTORY]\n", 0), 0u); }

@@ -5,7 +5,9 @@
 #include <csignal>
 
 #include "libgen.h"
+#include "libgen_modern.h"
 #include "main.h"
+#include "ry_raii.h"
 #include "test_support.h"
 #include "x11_support.h"
 
@@ -154,6 +156,25 @@ TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
         }
         ryt::remove_tree(history);
         ryt::remove_tree(library + "-wal");
+    }
+}
+
+// A relative path, or one beginning with "//", to a library in WAL mode opens.
+TEST(StartupPaths, RelativeAndDoubleSlashPathsOpen) {
+    ryt::TempDir dir;
+    libgen::ModernLibraryBuilder lib(dir.path());
+    lib.add_item({.title = "Atlas"});
+    lib.finish();
+    // As many "../" as the working directory is deep lead to the root.
+    const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
+    std::string relative;
+    for (char c : cwd) relative += c == '/' ? "../" : "";
+    for (const std::string& path : {relative + lib.database_path().substr(1), "/" + lib.database_path()}) {
+        ryt::Child child({RYX_BINARY, path, "0"});
+        ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u) << path;
+        child.signal(SIGTERM);
+        auto r = child.wait();
+        EXPECT_EQ(r.exit_status, 0) << path << r.err;
     }
 }
 

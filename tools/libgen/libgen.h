@@ -70,7 +70,8 @@ struct Attachment {
     LinkMode link_mode = LinkMode::imported_file;
     std::optional<std::string> mime_type{};
     // Stored (imported) kinds: the file name under storage/<key>/; linked file: the
-    // absolute path; linked URL: unused. Empty for a stored kind: no path at all.
+    // absolute path or "attachments:" and a path under the library; linked URL: unused. Empty for a stored
+    // kind: no path at all.
     std::string file{};
     std::string contents{};  // written to the stored file (or to the linked path, when given)
     std::string title{};     // the attachment item's own title field; empty: none

@@ -1,5 +1,7 @@
 // What goes into the generated libraries: the hand-made demo library, the large
 // synthetic one for benchmarks, and the small files stored as attachments.
+#include <glib/gstdio.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -366,7 +368,20 @@ DemoSummary write_demo_library(LibraryBuilder& b, std::time_t now) {
         b.add_attachment(url);
         stored(items[5], "scan.djvu", nullptr, "AT&TFORM");
         stored(0, "loose sheet.pdf", "application/pdf", tiny_pdf("A loose sheet"));
-        sum.attachments += 2;
+        // A file linked relative to the base directory, one linked where nothing is, and
+        // a stored file that has gone missing.
+        linked.file = "attachments:linked/Tide Tables.pdf";
+        linked.title = "Tide Tables.pdf";
+        linked.parent = items[7];
+        b.add_attachment(linked);
+        linked.file = b.directory() + "/linked/Moved Away.pdf";
+        linked.contents.clear();
+        linked.parent = items[9];
+        b.add_attachment(linked);
+        Attachment missing{
+            .parent = items[11], .mime_type = "application/pdf", .file = "lost.pdf", .contents = "x"};
+        g_unlink(b.add_attachment(missing).file_on_disk.c_str());
+        sum.attachments += 5;
     }
 
     // Collections, mixed case, some nested two levels deep.

@@ -50,7 +50,8 @@ sqlite3_stmt* StatementCache::get(sqlite3* db, const char* sql) {
     return slot.get();
 }
 
-void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out) {
+void place_attachment_file(const Attachment& a, const std::string& library_dir, const std::string& key_dir,
+                           AddedAttachment& out) {
     bool stored = a.link_mode == LinkMode::imported_file || a.link_mode == LinkMode::imported_url;
     if (stored && !a.file.empty()) {
         out.path = "storage:" + a.file;
@@ -58,16 +59,19 @@ void place_attachment_file(const Attachment& a, const std::string& key_dir, Adde
         out.file_on_disk = key_dir + "/" + a.file;
         write_whole_file(out.file_on_disk, a.contents);
     } else if (a.link_mode == LinkMode::linked_file && !a.file.empty()) {
-        if (!g_path_is_absolute(a.file.c_str()))
+        // "attachments:PATH" is relative to the base directory, here the library's own.
+        bool relative = a.file.rfind("attachments:", 0) == 0;
+        std::string on_disk = relative ? library_dir + "/" + a.file.substr(12) : a.file;
+        if (!relative && !g_path_is_absolute(a.file.c_str()))
             throw std::invalid_argument("a linked file needs an absolute path: " + a.file);
         out.path = a.file;
         if (!a.contents.empty()) {
-            gchar* parent_dir = g_path_get_dirname(a.file.c_str());
+            gchar* parent_dir = g_path_get_dirname(on_disk.c_str());
             std::string d = parent_dir;
             g_free(parent_dir);
             make_dirs(d);
-            write_whole_file(a.file, a.contents);
-            out.file_on_disk = a.file;
+            write_whole_file(on_disk, a.contents);
+            out.file_on_disk = on_disk;
         }
     }
 }
@@ -199,7 +203,7 @@ AddedAttachment WriterCore::begin_attachment(const Attachment& a) {
     out.key = key_of(out.item_id);
     if (!a.title.empty()) set_field(out.item_id, field::title, a.title);
     if (!a.url.empty()) set_field(out.item_id, field::url, a.url);
-    place_attachment_file(a, storage_path(out.key), out);
+    place_attachment_file(a, directory(), storage_path(out.key), out);
     return out;
 }
 

@@ -21,7 +21,9 @@ void write_whole_file(const std::string& path, const std::string& contents);
 void make_dirs(const std::string& path);
 // Writes a stored attachment's file into key_dir, or a linked file's contents to its
 // absolute path, and sets out.path and out.file_on_disk to match.
-void place_attachment_file(const Attachment& a, const std::string& key_dir, AddedAttachment& out);
+// A linked file "attachments:PATH" goes under library_dir, the default base directory.
+void place_attachment_file(const Attachment& a, const std::string& library_dir, const std::string& key_dir,
+                           AddedAttachment& out);
 // A note's title column holds its first line as plain text.
 std::string note_title(const std::string& html);
 
