@@ -303,11 +303,12 @@ int ry_main(int argc, char** argv) {
     gtk_rc_parse(rc_filename.c_str());
     ry_run run;
     run.hist_filename = ry_share_file("ryx.history");
+    // Attachments open at absolute paths, whatever the working directory.
+    const std::string library_path = ry_absolute_library_path(argv[1]);
+    ry_set_history_library(library_path.c_str());
     run.histfile = ry_parse_history_file(run.hist_filename.c_str(), &run.history);
     ry_remove_abandoned_snapshots();
 
-    // Attachments open at absolute paths, whatever the working directory.
-    const std::string library_path = ry_absolute_library_path(argv[1]);
     bool opened = open_into(run, library_path.c_str());
     // Asked to quit meanwhile: the same ending as from the main loop.
     run.save_history = ry_quit_requested();

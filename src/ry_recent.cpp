@@ -18,7 +18,26 @@
 
 namespace {
 
-const gchar history_group[] = "HISTORY";
+const gchar first_group[] = "HISTORY";
+const gchar library_key[] = "library";
+// The library whose history this run keeps ("" when none was named), and its group:
+// "HISTORY" for the library that group names, or for the first library opened when it
+// names none (a file of an earlier version); "HISTORY <path>" for any other.
+std::string history_library;
+std::string history_group = first_group;
+
+void choose_group(GKeyFile* keyfile) {
+    history_group = first_group;
+    if (history_library.empty()) return;
+    ry::gchar_ptr owner(g_key_file_get_string(keyfile, first_group, library_key, nullptr));
+    if (owner && history_library != owner.get()) history_group += " " + history_library;
+}
+
+// Writes down which library the first group belongs to, once it has one.
+void claim_group(GKeyFile* keyfile) {
+    if (!history_library.empty() && history_group == first_group)
+        g_key_file_set_string(keyfile, first_group, library_key, history_library.c_str());
+}
 const gchar max_history_key[] = "max_history";
 const gchar items_key[] = "items";
 const gint new_file_slots = 10;
@@ -28,7 +47,7 @@ const gint empty_slot = -1;
 // 0 when the group or key is missing or the value is not an integer.
 gint history_slots(GKeyFile* keyfile) {
     GError* error = nullptr;
-    gint value = g_key_file_get_integer(keyfile, history_group, max_history_key, &error);
+    gint value = g_key_file_get_integer(keyfile, history_group.c_str(), max_history_key, &error);
     if (error != nullptr) {
         g_error_free(error);
         return 0;
@@ -37,10 +56,10 @@ gint history_slots(GKeyFile* keyfile) {
 }
 
 void start_new_history(GKeyFile* keyfile, GQueue* history) {
-    g_key_file_set_integer(keyfile, history_group, max_history_key, new_file_slots);
+    g_key_file_set_integer(keyfile, history_group.c_str(), max_history_key, new_file_slots);
     std::vector<gint> items(new_file_slots, empty_slot);
     for (gint id : items) g_queue_push_tail(history, GINT_TO_POINTER(id));
-    g_key_file_set_integer_list(keyfile, history_group, items_key, items.data(), items.size());
+    g_key_file_set_integer_list(keyfile, history_group.c_str(), items_key, items.data(), items.size());
 }
 
 // Something other than a regular file stands at the path (a FIFO would block the
@@ -95,15 +114,16 @@ GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
         // start from a clean one so that none of that junk is written back.
         g_key_file_free(keyfile);
         keyfile = g_key_file_new();
-        start_new_history(keyfile, history);
-        return keyfile;
     }
+    choose_group(keyfile);
+    // A library met for the first time starts with empty slots, as does an empty file
+    // (or one of comments only, which are kept) that we have not written yet.
     gsize n_groups = 0;
     g_strfreev(g_key_file_get_groups(keyfile, &n_groups));
-    if (n_groups == 0) {
-        // An empty file (or one of comments only) has not been written by us yet;
-        // its comments are kept.
+    if (n_groups == 0 ||
+        (history_group != first_group && !g_key_file_has_group(keyfile, history_group.c_str()))) {
         start_new_history(keyfile, history);
+        claim_group(keyfile);
         return keyfile;
     }
 
@@ -111,14 +131,17 @@ GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history) {
     gsize n_items = 0;
     // Ids that are not all integers make the whole list unusable, as GLib reads it.
     ry::g_free_ptr<gint[]> items(
-        g_key_file_get_integer_list(keyfile, history_group, items_key, &n_items, nullptr));
+        g_key_file_get_integer_list(keyfile, history_group.c_str(), items_key, &n_items, nullptr));
     if (!items) n_items = 0;
     for (gint i = 0; i < slots; ++i) {
         gint id = gsize(i) < n_items ? items[i] : empty_slot;
         g_queue_push_tail(history, GINT_TO_POINTER(id));
     }
+    claim_group(keyfile);
     return keyfile;
 }
+
+void ry_set_history_library(const gchar* library) { history_library = library != nullptr ? library : ""; }
 
 void ry_push_history(GtkTreeView* tree_view, GtkTreePath* /*path*/, GtkTreeViewColumn* /*column*/,
                      gpointer history) {
@@ -160,8 +183,8 @@ void ry_save_history_file(const gchar* filename, GKeyFile* histfile, GQueue* his
     g_queue_clear(history);
     // GLib refuses a null list even when it is empty.
     gint none = 0;
-    g_key_file_set_integer_list(keyfile.get(), history_group, items_key, items.empty() ? &none : items.data(),
-                                items.size());
+    g_key_file_set_integer_list(keyfile.get(), history_group.c_str(), items_key,
+                                items.empty() ? &none : items.data(), items.size());
 
     gsize length = 0;
     ry::gchar_ptr text(g_key_file_to_data(keyfile.get(), &length, nullptr));

@@ -21,6 +21,11 @@ constexpr long RY_MAX_HISTORY_BYTES = 64 * 1024;
 // is not opened: one line on standard error, ten empty slots, and the save leaves
 // it in place.
 GKeyFile* ry_parse_history_file(const gchar* filename, GQueue* history);
+// Names the library whose history the next load and save keep, so that each library
+// has a "Recent" list of its own: group "HISTORY" for the first library (it records
+// which in its key "library"; a file of an earlier version goes to the first library
+// opened), "HISTORY <path>" for any other. Unnamed, only "HISTORY" is used, as before.
+void ry_set_history_library(const gchar* library);
 // "row-activated" of the attachment list; moves the selected row's item to the head
 // (-1 when no row is selected). path and column are not used.
 void ry_push_history(GtkTreeView* tree_view, GtkTreePath* path, GtkTreeViewColumn* column, gpointer history);

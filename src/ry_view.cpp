@@ -20,6 +20,7 @@ GtkTreeViewColumn* append_text_column(erGtkListView* view, const char* title, Gt
         gtk_tree_view_column_new_with_attributes(title, renderer, "text", model_column, NULL);
     if (max_width > 0) gtk_tree_view_column_set_max_width(column, max_width);
     ergtk_list_view_append_column(view, column);
+    ry_outline_black(column->button);
     return column;
 }
 
@@ -132,16 +133,21 @@ GtkWidget* ry_initialize_tag_view(sqlite3* db, ry_radio_group* rgroup) {
 
 // ---- The search box, its radio groups, and the view boxes with their tool boxes ----
 
-// GTK shades a key's lower and right edge in grey; e-paper wants a black line all round.
-void ry_size_key(GtkWidget* key) {
-    gtk_widget_set_size_request(key, ry_sizes().key_width, ry_sizes().key_height);
-    g_signal_connect_after(key, "expose-event", G_CALLBACK(+[](GtkWidget* widget, GdkEventExpose*, gpointer) {
+// GTK shades a button's lower and right edge in grey; e-paper wants a black line all round.
+void ry_outline_black(GtkWidget* button) {
+    g_signal_connect_after(button, "expose-event",
+                           G_CALLBACK(+[](GtkWidget* widget, GdkEventExpose*, gpointer) {
                                const GtkAllocation& a = widget->allocation;
                                gdk_draw_rectangle(widget->window, widget->style->black_gc, FALSE, a.x, a.y,
                                                   a.width - 1, a.height - 1);
                                return FALSE;
                            }),
                            nullptr);
+}
+
+void ry_size_key(GtkWidget* key) {
+    gtk_widget_set_size_request(key, ry_sizes().key_width, ry_sizes().key_height);
+    ry_outline_black(key);
 }
 
 namespace {

@@ -19,6 +19,8 @@ void ry_initialize_radio_group(ry_radio_group* rgroup);
 // The search box; its children are shown, the box itself is not.
 GtkWidget* ry_create_search_box(ry_search_data* search_data, ry_radio_group* rgroup);
 
+// Draws the button's outline in black after GTK's own drawing.
+void ry_outline_black(GtkWidget* button);
 // Gives a key or paging key the size a pen needs and a black outline.
 void ry_size_key(GtkWidget* key);
 

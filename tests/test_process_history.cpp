@@ -32,10 +32,12 @@ std::string history_path() { return ry_share_file("ryx.history"); }
 
 std::string id(int i) { return std::to_string(i); }
 
-std::string ten_slots(const std::vector<int>& head) {
+// With a library: as the program writes it back, naming the library the group is for.
+std::string ten_slots(const std::vector<int>& head, const std::string& library = "") {
     std::string items;
     for (int i = 0; i < 10; ++i) items += id(i < int(head.size()) ? head[i] : -1) + ";";
-    return "[HISTORY]\nmax_history=10\nitems=" + items + "\n";
+    return "[HISTORY]\nmax_history=10\nitems=" + items + "\n" +
+           (library.empty() ? "" : "library=" + library + "\n");
 }
 
 // Every test starts without a history file.
@@ -71,14 +73,16 @@ TEST_F(ProgramHistory, TheFileIsWrittenBackWhenTheProgramEnds) {
         std::optional<std::string> before;
         std::string after;
     } cases[] = {
-        {"no file", std::nullopt, ten_slots({})},
-        {"the user's comments and keys", user + ";7;8;9;\nmine=yes\n", user + ";7;8;\nmine=yes\n"},
+        {"no file", std::nullopt, ten_slots({}, library)},
+        {"the user's comments and keys", user + ";7;8;9;\nmine=yes\n",
+         user + ";7;8;\nmine=yes\nlibrary=" + library + "\n"},
         {"garbage",
          std::string("\x7f"
                      "ELF\x01\x00\xff[[[=;",
                      12),
-         ten_slots({})},
-        {"absurd max_history", "[HISTORY]\nmax_history=2147483647\nitems=5;\n", bounded + "\n"},
+         ten_slots({}, library)},
+        {"absurd max_history", "[HISTORY]\nmax_history=2147483647\nitems=5;\n",
+         bounded + "\nlibrary=" + library + "\n"},
     };
     bool by_signal = true;
     for (const auto& c : cases) {
@@ -120,7 +124,7 @@ TEST_F(ProgramHistory, AnItemOpenedBeforeQuittingIsFirstOnTheNextStartAndInRecen
         SCOPED_TRACE(quit);
         ryt::write_file(history_path(), ten_slots({beta, alpha}));
         drive(library, "open " + id(alpha) + " " + quit);
-        EXPECT_EQ(ryt::read_file(history_path()), ten_slots({alpha, beta}));
+        EXPECT_EQ(ryt::read_file(history_path()), ten_slots({alpha, beta}, library));
         drive(library, "expect " + id(alpha) + " " + id(beta));
     }
 }

@@ -178,13 +178,19 @@ TEST(StartupPaths, RelativeAndDoubleSlashPathsOpen) {
     }
 }
 
+// Also without its style file, which it names in one line on standard error.
 TEST_F(StartupTest, CloseRequestEndsCleanly) {
     FileState before = state_of(library);
-    ryt::Child child({RYX_BINARY, library});
-    unsigned long window = ryt::wait_for_window_of(child.pid());
-    ASSERT_NE(window, 0u);
-    ryt::send_close_request(window);
-    auto r = child.wait();
-    EXPECT_EQ(r.exit_status, 0) << r.err;
+    for (bool styled : {true, false}) {
+        ryt::Child child({RYX_BINARY, library},
+                         {"RYX_SHARE_DIR=" + (styled ? std::string(g_getenv("RYX_SHARE_DIR")) : dir.path())});
+        unsigned long window = ryt::wait_for_window_of(child.pid());
+        ASSERT_NE(window, 0u);
+        ryt::send_close_request(window);
+        auto r = child.wait();
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err,
+                  styled ? "" : "ryx: no style file " + dir.file("ryx.rc") + ": using GTK's default look\n");
+    }
     expect_unchanged(before, library);
 }

@@ -208,3 +208,31 @@ TEST_F(Recent, SaveThatCannotWriteEndsQuietlyAndKeepsWhatWasThere) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each library keeps its own list; a file of an earlier version goes to the first library
+// opened. Each step: the library, the ids it should find, the item it then opens.
+TEST_F(Recent, EachLibraryKeepsItsOwnList) {
+    ryt::write_file(path, history_file(10, "5;6;"));
+    const struct {
+        const char* library;
+        std::vector<int> found;
+        int opened;
+    } steps[] = {
+        {"/card/a/zotero.sqlite", padded({5, 6}, 10), 7},
+        {"/card/b/zotero.sqlite", ten_empty, 8},
+        {"/card/a/zotero.sqlite", padded({7, 5, 6}, 10), 9},
+        {"/card/b/zotero.sqlite", padded({8}, 10), 8},
+    };
+    for (const auto& s : steps) {
+        ry_set_history_library(s.library);
+        History h(path);
+        EXPECT_EQ(ids(h.queue()), s.found) << s.library;
+        activate(h.queue(), {s.opened}, 0);
+        h.save();
+    }
+    ry_set_history_library(nullptr);
+}
+
+}  // namespace
