@@ -36,25 +36,6 @@ std::vector<Row> documents(const std::string& dir) {
     return rows;
 }
 
-int open_fds() {
-    int n = 0;
-    GDir* d = g_dir_open("/proc/self/fd", 0, nullptr);
-    while (g_dir_read_name(d)) ++n;
-    g_dir_close(d);
-    return n;
-}
-
-TEST(Ermetadb, OpeningWithoutADatabaseFindsNothingAndCreatesNothing) {
-    ryt::TempDir dir;
-    metadb_ptr db(ermetadb_new());
-    ASSERT_NE(db, nullptr);
-    EXPECT_EQ(ermetadb_open_database_readonly(db.get(), gs(dir.path()).get()), ER_NOT_FOUND);
-    EXPECT_EQ(ermetadb_open_database(db.get(), gs(dir.path()).get()), ER_NOT_FOUND);
-    EXPECT_EQ(ermetadb_open_database_readonly(db.get(), gs(dir.file("missing")).get()), ER_NOT_FOUND);
-    EXPECT_FALSE(ryt::file_exists(dir.file(ERMETADB_FILE_NAME)));
-    EXPECT_FALSE(ryt::file_exists(dir.file("missing")));
-}
-
 // A database we cannot read must not look missing: the program would then try to make one.
 TEST(Ermetadb, SomethingElseUnderTheNameIsNotMissingAndLeftAlone) {
     ryt::TempDir dir;
@@ -64,18 +45,6 @@ TEST(Ermetadb, SomethingElseUnderTheNameIsNotMissingAndLeftAlone) {
     EXPECT_NE(ermetadb_create_database(gs(dir.path()).get()), ER_OK);
     EXPECT_EQ(ryt::read_file(dir.file(ERMETADB_FILE_NAME)),
               "not a database, just some text that is long enough\n");
-}
-
-TEST(Ermetadb, CreateMakesAnEmptyDatabaseOnlyInAnExistingDirectory) {
-    ryt::TempDir dir;
-    EXPECT_EQ(ermetadb_create_database(gs(dir.file("missing")).get()), ER_NOT_FOUND);
-    EXPECT_FALSE(ryt::file_exists(dir.file("missing")));
-    ASSERT_EQ(ermetadb_create_database(gs(dir.path()).get()), ER_OK);
-    EXPECT_TRUE(documents(dir.path()).empty());
-    metadb_ptr db(ermetadb_new());
-    EXPECT_EQ(ermetadb_open_database_readonly(db.get(), gs(dir.path()).get()), ER_OK);
-    EXPECT_EQ(ermetadb_close_database(db.get()), ER_OK);
-    EXPECT_EQ(ermetadb_close_database(db.get()), ER_FAIL);
 }
 
 TEST(Ermetadb, AddRecordsSizeAndTimeAndCreateNeverReplaces) {
@@ -99,20 +68,6 @@ TEST(Ermetadb, AddRecordsSizeAndTimeAndCreateNeverReplaces) {
     EXPECT_GE(std::get<3>(rows[0]), before);
     EXPECT_LE(std::get<3>(rows[0]), after);
     EXPECT_EQ(rows[1], Row("b.epub", 0, 1, std::get<3>(rows[1])));
-}
-
-TEST(Ermetadb, FreeClosesAnOpenDatabase) {
-    ryt::TempDir dir;
-    ASSERT_EQ(ermetadb_create_database(gs(dir.path()).get()), ER_OK);
-    erMetadb* db = ermetadb_new();
-    int fds = open_fds();
-    ASSERT_EQ(ermetadb_open_database(db, gs(dir.path()).get()), ER_OK);
-    ASSERT_EQ(ermetadb_add_document(db, gs("x.pdf").get(), 3, 4), ER_OK);
-    EXPECT_GT(open_fds(), fds);
-    ermetadb_free_impl(db);
-    EXPECT_EQ(open_fds(), fds);
-    ASSERT_EQ(documents(dir.path()).size(), 1u);
-    EXPECT_EQ(std::get<0>(documents(dir.path())[0]), "x.pdf");
 }
 
 }  // namespace

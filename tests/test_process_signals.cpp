@@ -32,16 +32,6 @@ constexpr gint64 kPromptly = 5 * G_USEC_PER_SEC;
 // The test program's own share directory (see the test entry point).
 std::string history_path() { return ry_share_file("ryx.history"); }
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
-        while (const char* n = g_dir_read_name(d)) names.push_back(n);
-        g_dir_close(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class Ending : public testing::Test {
   protected:
     void SetUp() override {
@@ -96,7 +86,7 @@ TEST_F(Ending, SignalsInTheMainLoopAndDuringTheSnapshot) {
         ryt::Child child({RYX_BINARY, library, "0"}, env());
         if (snapshot)
             ASSERT_TRUE(ryt::iterate_until([&] {
-                auto names = names_in(t);
+                auto names = ryt::files_in(t);
                 return std::any_of(names.begin(), names.end(), [](const std::string& n) {
                     return n != "ryx-snapshot-left" && n != "ryx-snapshot-other";
                 });
@@ -111,7 +101,7 @@ TEST_F(Ending, SignalsInTheMainLoopAndDuringTheSnapshot) {
         expect_history_written();
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
         if (snapshot) {
-            EXPECT_EQ(names_in(t), std::vector<std::string>{"ryx-snapshot-other"});
+            EXPECT_EQ(ryt::files_in(t), std::vector<std::string>{"ryx-snapshot-other"});
         }
         ryt::remove_tree(library + "-wal");
     }

@@ -48,16 +48,6 @@ class StartupTest : public testing::Test {
     std::string library;
 };
 
-std::vector<std::string> files_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
-        while (const char* n = g_dir_read_name(d)) names.push_back(n);
-        g_dir_close(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 TEST(StartupFailure, NoArgumentPrintsUsage) {
@@ -73,7 +63,7 @@ TEST(StartupFailure, MissingFileIsNotCreated) {
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err, "Can't open database: unable to open database file\n");
     EXPECT_FALSE(ryt::file_exists(missing));
-    EXPECT_TRUE(files_in(dir.path()).empty());
+    EXPECT_TRUE(ryt::files_in(dir.path()).empty());
 }
 
 TEST(StartupFailure, NotADatabase) {
