@@ -141,7 +141,10 @@ int run_taps(const char* library) {
     sqlite3* db = nullptr;
     sqlite3_stmt* statements[ZLAST] = {};
     if (ry_open_library(library, &db) != SQLITE_OK || !ry_sql_try_prepare(db, statements)) return 1;
-    const int tag = query_int(db, "SELECT tagID FROM itemTags GROUP BY tagID ORDER BY count(*) DESC LIMIT 1");
+    const int tag =
+        query_int(db,
+                  "SELECT it.tagID FROM itemTags it JOIN tags t ON t.tagID=it.tagID WHERE t.type=0 GROUP BY "
+                  "it.tagID ORDER BY count(*) DESC LIMIT 1");
     const int collection = query_int(
         db, "SELECT collectionID FROM collectionItems GROUP BY collectionID ORDER BY count(*) DESC LIMIT 1");
     GQueue history = G_QUEUE_INIT;

@@ -466,9 +466,10 @@ std::vector<std::string> library_view_statements(sqlite3* db, ry_schema schema) 
         live = "m.itemID NOT IN (SELECT itemID FROM main.deletedItems)";
         std::vector<const char*> child_tables{"itemAttachments", "itemNotes"};
         if (has_table(db, "itemAnnotations")) child_tables.push_back("itemAnnotations");
+        // Asked per item, so that a statement over a few items never reads every child.
         for (const char* child_table : child_tables)
-            live += std::string(" AND m.itemID NOT IN (SELECT c.itemID FROM main.") + child_table +
-                    " c JOIN main.deletedItems d ON d.itemID=c." + parent + ")";
+            live += std::string(" AND NOT EXISTS (SELECT 1 FROM main.") + child_table +
+                    " c JOIN main.deletedItems d ON d.itemID=c." + parent + " WHERE c.itemID=m.itemID)";
     }
     if (has_column(db, "libraries", "type"))
         live += " AND m.libraryID NOT IN (SELECT libraryID FROM main.libraries WHERE type='feed')";
@@ -487,9 +488,12 @@ std::vector<std::string> library_view_statements(sqlite3* db, ry_schema schema) 
         "d.itemID=i.itemID AND d.fieldID IN (" +
             titles + ") LEFT JOIN main.itemDataValues v ON v.valueID=d.valueID WHERE i.itemTypeID=0",
         // A tag leads to the regular items that carry it and to the parents of the
-        // notes and attachments that carry it, as the reference manager shows them.
+        // notes and attachments that carry it, as the reference manager shows them. A
+        // pair may come twice (an item and its note both tagged): readers take distinct
+        // pairs. UNION ALL lets SQLite filter by tag inside each part.
         "CREATE TEMP VIEW taggedItems AS SELECT it.itemID AS itemID, it.tagID AS tagID FROM main.itemTags it "
-        "JOIN temp.items i ON i.itemID=it.itemID WHERE i.itemTypeID=0 UNION SELECT c.parent, it.tagID FROM "
+        "JOIN temp.items i ON i.itemID=it.itemID WHERE i.itemTypeID=0 UNION ALL SELECT c.parent, it.tagID "
+        "FROM "
         "main.itemTags it JOIN (" +
             children +
             ") c ON c.itemID=it.itemID JOIN temp.items i ON i.itemID=c.itemID JOIN temp.items p ON "

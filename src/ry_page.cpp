@@ -12,58 +12,60 @@
 
 namespace {
 
-constexpr size_t kTextBlock = 64 * 1024;
+constexpr size_t kBlock = 64 * 1024;
 
 }  // namespace
 
 void ry_item_rows::clear() {
     rows_.clear();
+    names_.clear();
     blocks_.clear();
-    block_left_ = 0;
-    block_end_ = nullptr;
+    used_ = 0;
 }
 
-char* ry_item_rows::reserve_text(size_t n) {
-    if (n > block_left_) {
-        size_t size = n > kTextBlock ? n : kTextBlock;
-        blocks_.push_back(std::make_unique<char[]>(size));
-        block_end_ = blocks_.back().get();
-        block_left_ = size;
-    }
-    char* at = block_end_;
-    block_end_ += n;
-    block_left_ -= n;
-    return at;
-}
-
-void ry_item_rows::append(gint64 id, const char* title, const char* first, const char* last) {
-    const bool named = first != nullptr && last != nullptr;
-    const char* texts[3] = {title, named ? first : nullptr, named ? last : nullptr};
-    size_t n = 0;
-    for (const char* t : texts)
-        if (t != nullptr) n += strlen(t) + 1;
-    char* at = reserve_text(n);
-    const char* start = at;
-    for (const char* t : texts) {
-        if (t == nullptr) continue;
-        size_t len = strlen(t) + 1;
-        memcpy(at, t, len);
-        at += len;
-    }
-    rows_.push_back({id, start, title != nullptr, named});
-}
-
-const char* ry_item_rows::title(size_t i) const { return rows_[i].titled ? rows_[i].text : nullptr; }
-
-const char* ry_item_rows::first(size_t i) const {
-    const Row& r = rows_[i];
-    if (!r.named) return nullptr;
-    return r.titled ? r.text + strlen(r.text) + 1 : r.text;
+const char* ry_item_rows::text(uint32_t offset) const {
+    return offset == kNone ? nullptr : blocks_[offset / kBlock].get() + offset % kBlock;
 }
 
 const char* ry_item_rows::last(size_t i) const {
     const char* f = first(i);
     return f != nullptr ? f + strlen(f) + 1 : nullptr;
+}
+
+// A text longer than a block gets blocks of its own, the first holding it whole.
+uint32_t ry_item_rows::store(const char* bytes, size_t n) {
+    if (blocks_.empty() || used_ + n > kBlock) {
+        size_t count = (n + kBlock - 1) / kBlock;
+        blocks_.push_back(std::make_unique<char[]>(count * kBlock));
+        for (size_t extra = 1; extra < count; ++extra) blocks_.emplace_back();
+        used_ = n > kBlock ? kBlock : 0;
+        if (n > kBlock) {
+            memcpy(blocks_[blocks_.size() - count].get(), bytes, n);
+            return uint32_t((blocks_.size() - count) * kBlock);
+        }
+    }
+    uint32_t offset = uint32_t((blocks_.size() - 1) * kBlock + used_);
+    memcpy(blocks_.back().get() + used_, bytes, n);
+    used_ += n;
+    return offset;
+}
+
+uint32_t ry_item_rows::store_names(const char* first, const char* last) {
+    key_.assign(first);
+    key_.push_back('\0');
+    key_.append(last);
+    key_.push_back('\0');
+    auto found = names_.find(key_);
+    if (found != names_.end()) return found->second;
+    uint32_t offset = store(key_.data(), key_.size());
+    names_.emplace(std::string_view(text(offset), key_.size()), offset);
+    return offset;
+}
+
+void ry_item_rows::append(gint64 id, const char* title, const char* first, const char* last) {
+    uint32_t t = title != nullptr ? store(title, strlen(title) + 1) : kNone;
+    uint32_t names = first != nullptr && last != nullptr ? store_names(first, last) : kNone;
+    rows_.push_back({id, t, names});
 }
 
 // ---- The page on screen ----

@@ -3,14 +3,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "gtk_include.h"
 
 // The rows of one listing. A row without a title continues the item of the row
-// above; a row without names is the separator that ends a listing.
+// above; a row without names is the separator that ends a listing. Texts are kept
+// once in blocks that never move, and each pair of names only once, since a
+// listing names the same creators again and again.
 class ry_item_rows {
   public:
     void clear();
@@ -20,24 +26,26 @@ class ry_item_rows {
     size_t size() const { return rows_.size(); }
     gint64 id(size_t i) const { return rows_[i].id; }
     // nullptr where the row leaves the column unset.
-    const char* title(size_t i) const;
-    const char* first(size_t i) const;
+    const char* title(size_t i) const { return text(rows_[i].title); }
+    const char* first(size_t i) const { return text(rows_[i].names); }
     const char* last(size_t i) const;
-    bool is_head(size_t i) const { return rows_[i].titled; }
+    bool is_head(size_t i) const { return rows_[i].title != kNone; }
 
   private:
+    static constexpr uint32_t kNone = UINT32_MAX;
     struct Row {
         gint64 id;
-        const char* text;  // title, first name, last name, each ending in NUL, as present
-        bool titled, named;
+        uint32_t title, names;  // offsets of the title and of "first\0last\0"
     };
-    char* reserve_text(size_t n);
+    const char* text(uint32_t offset) const;
+    uint32_t store(const char* bytes, size_t n);
+    uint32_t store_names(const char* first, const char* last);
 
     std::deque<Row> rows_;
-    // Texts live in blocks that never move, so that a long listing never copies them.
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    size_t block_left_ = 0;
-    char* block_end_ = nullptr;
+    std::vector<std::unique_ptr<char[]>> blocks_;  // an offset's high bits name the block
+    size_t used_ = 0;                              // of the last block
+    std::unordered_map<std::string_view, uint32_t> names_;
+    std::string key_;  // the names being looked up
 };
 
 // Gives the item list a store of its own; the view's model then holds one page.

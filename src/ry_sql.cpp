@@ -36,9 +36,10 @@
 // A tag listing matches the tags per item before its creators are joined: grouped per
 // creator, a creator named twice on one item (as author and editor, or two people of
 // one name) would count every tag twice and lose the item.
-#define RY_TAGGED                                                                                   \
-    "i.itemID IN (SELECT itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING " \
-    "SUM(tagID)=?8)"
+#define RY_TAGGED_ITEMS                                                                                     \
+    "(SELECT itemID FROM (SELECT DISTINCT itemID, tagID FROM taggedItems WHERE tagID IN (?5,?6,?7)) GROUP " \
+    "BY itemID HAVING SUM(tagID)=?8)"
+#define RY_TAGGED "i.itemID IN " RY_TAGGED_ITEMS
 #define RY_BY_TITLE " ORDER BY i.value,i.itemID,cd.lastName"
 #define RY_BY_CREATOR " ORDER BY cd.lastName,i.value,i.itemID"
 #define RY_BY_DATE " ORDER BY i.dateAdded,i.itemID DESC"
@@ -71,13 +72,12 @@ const char* const ry_statement_texts[ZLAST] = {
     // ZC_TAGED
     RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TAGGED RY_BY_TITLE,
     // ZTAG
-    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID IN (SELECT "
-    "itemID FROM taggedItems WHERE tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY "
-    "t.type DESC, t.name DESC",
+    "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID "
+    "IN " RY_TAGGED_ITEMS " ORDER BY t.type DESC, t.name DESC",
     // ZC_TAG
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti JOIN collectionitems ci ON "
-    "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN (SELECT itemID FROM taggedItems WHERE "
-    "tagID IN (?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8) ORDER BY t.type DESC, t.name DESC",
+    "ci.itemID=ti.itemID WHERE ci.collectionID=?1 AND ti.itemID IN " RY_TAGGED_ITEMS
+    " ORDER BY t.type DESC, t.name DESC",
     // ZAT. A web link has no path: it shows its title, or else its address.
     "SELECT a.sourceitemID, a.mimeType, CASE WHEN a.linkMode=3 THEN (SELECT v.value FROM main.itemData d "
     "JOIN main.fields f ON f.fieldID=d.fieldID JOIN main.itemDataValues v ON v.valueID=d.valueID WHERE "

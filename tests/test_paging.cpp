@@ -19,6 +19,21 @@ namespace {
 
 int warnings_seen = 0;
 
+// Lets GTK lay out, allocate and draw until nothing is pending.
+void settle() {
+    ryt::flush_events();
+    g_usleep(20000);
+    ryt::flush_events();
+}
+
+// The tool box under the view in its view box.
+GtkWidget* tool_box_in(GtkWidget* view_box) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(view_box));
+    GtkWidget* box = GTK_WIDGET(g_list_nth_data(children, 1));
+    g_list_free(children);
+    return box;
+}
+
 enum class Kind { list, icons };
 
 // A view of the given kind in its view box, in a window 240 pixels high. The list
@@ -76,19 +91,7 @@ class Paging : public ::testing::TestWithParam<Kind> {
         settle();
     }
 
-    // Lets GTK lay out, allocate and draw until nothing is pending.
-    void settle() {
-        ryt::flush_events();
-        g_usleep(20000);
-        ryt::flush_events();
-    }
-
-    GtkWidget* tool_box() const {
-        GList* children = gtk_container_get_children(GTK_CONTAINER(box_));
-        GtkWidget* box = GTK_WIDGET(g_list_nth_data(children, 1));
-        g_list_free(children);
-        return box;
-    }
+    GtkWidget* tool_box() const { return tool_box_in(box_); }
     bool tool_box_shown() const { return GTK_WIDGET_VISIBLE(tool_box()); }
 
     GtkWidget* key(const char* stock) const {
@@ -269,11 +272,6 @@ class ItemPages : public ::testing::Test {
         gtk_widget_show_all(window_);
         settle();
     }
-    void settle() {
-        ryt::flush_events();
-        g_usleep(20000);
-        ryt::flush_events();
-    }
     size_t size() const { return ry_item_rows_of(view_)->size(); }
     size_t top() const { return ry_page_top(GTK_WIDGET(view_)); }
     bool head(size_t i) const { return ry_item_rows_of(view_)->is_head(i); }
@@ -283,40 +281,35 @@ class ItemPages : public ::testing::Test {
     struct Shown {
         std::vector<size_t> whole;
         size_t first_cut;
-        int bottom;  // of the model's last row
     };
     Shown shown() const {
         GdkRectangle visible;
         gtk_tree_view_get_visible_rect(view_, &visible);
         GtkTreeModel* model = gtk_tree_view_get_model(view_);
         const int n = gtk_tree_model_iter_n_children(model, nullptr);
-        Shown s{{}, top() + size_t(n), 0};
+        Shown s{{}, top() + size_t(n)};
+        int bottom = 0;  // of the model's last row
         for (int i = 0; i < n; ++i) {
             GtkTreePath* path = gtk_tree_path_new_from_indices(i, -1);
             GdkRectangle rect;
             gtk_tree_view_get_background_area(view_, path, nullptr, &rect);
             gtk_tree_path_free(path);
             EXPECT_LT(rect.y, visible.height) << "row " << i << " lies below the view";
-            s.bottom = rect.y + rect.height;
-            if (s.bottom <= visible.height)
+            bottom = rect.y + rect.height;
+            if (bottom <= visible.height)
                 s.whole.push_back(top() + size_t(i));
             else if (s.first_cut == top() + size_t(n))
                 s.first_cut = top() + size_t(i);
         }
         // A page fills the view, unless it reaches the end of the listing.
-        EXPECT_TRUE(top() + size_t(n) == size() || s.bottom >= visible.height);
+        EXPECT_TRUE(top() + size_t(n) == size() || bottom >= visible.height);
         return s;
     }
     void press(void (*key)(GtkWidget*, gpointer)) {
         key(nullptr, view_);
         settle();
     }
-    bool tool_box_shown() const {
-        GList* children = gtk_container_get_children(GTK_CONTAINER(box_));
-        bool shown = GTK_WIDGET_VISIBLE(GTK_WIDGET(g_list_nth_data(children, 1)));
-        g_list_free(children);
-        return shown;
-    }
+    bool tool_box_shown() const { return GTK_WIDGET_VISIBLE(tool_box_in(box_)); }
 
     GtkTreeView* view_ = nullptr;
     GtkWidget* window_ = nullptr;
