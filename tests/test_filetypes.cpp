@@ -136,21 +136,6 @@ TEST(PathFunctions, PointersIntoThePath) {
     EXPECT_EQ(ry_remove_prefix(inner, "storage:"), inner);
 }
 
-TEST(PathFunctions, NullPathIsACriticalWarningAndNull) {
-    std::vector<std::string> criticals;
-    guint id = g_log_set_handler(
-        nullptr, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_FLAG_FATAL),
-        +[](const gchar*, GLogLevelFlags, const gchar* message, gpointer data) {
-            static_cast<std::vector<std::string>*>(data)->push_back(message);
-        },
-        &criticals);
-    EXPECT_EQ(ry_mime_pointer(nullptr), nullptr);
-    EXPECT_EQ(g_extension_pointer(nullptr), nullptr);
-    g_log_remove_handler(nullptr, id);
-    ASSERT_EQ(criticals.size(), 2u);
-    for (const auto& m : criticals) EXPECT_NE(m.find("path != NULL"), std::string::npos) << m;
-}
-
 TEST(CommandLine, ViewerThenQuotedPathWhoseSpecialCharactersCannotLeaveTheQuotes) {
     EXPECT_EQ(take(ry_build_command_line("mupdf", "/l/storage/K/paper.pdf")),
               "mupdf \"/l/storage/K/paper.pdf\"");
