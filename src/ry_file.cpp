@@ -276,9 +276,10 @@ int create_metadatabase(const gchar* directory, const gchar* filename, const gch
     if (rc == ER_OK) return ermetadb_close_database(metadb.get()) == ER_OK ? 0 : 1;
     // Any other answer means a database we cannot read: leave it alone.
     if (rc != ER_NOT_FOUND) return 0;
+    // Look at the document first: a file we cannot stat must leave no empty database behind.
     struct stat st;
-    if (ermetadb_create_database(dir.get()) != ER_OK ||
-        ermetadb_open_database(metadb.get(), dir.get()) != ER_OK || stat(fullpath, &st) != 0)
+    if (stat(fullpath, &st) != 0 || ermetadb_create_database(dir.get()) != ER_OK ||
+        ermetadb_open_database(metadb.get(), dir.get()) != ER_OK)
         return 1;
     if (!S_ISREG(st.st_mode)) return 0;
     ermetadb_add_document(metadb.get(), file.get(), gint64(st.st_size), gint64(st.st_mtime));

@@ -277,6 +277,12 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
     EXPECT_TRUE(open({2, "application/pdf", "storage:big.pdf", "BIG23456"}).empty());
     EXPECT_EQ(documents_in(library_ + "/storage/BIG23456"), Strings{"big.pdf 2200000000 1500000000"});
     EXPECT_EQ(start_tasks(stub, 3).size(), 3u);
+
+    // A document that cannot be looked at leaves no empty database behind.
+    std::string gone = library_ + "/storage/GONE2345";
+    ASSERT_EQ(g_mkdir_with_parents(gone.c_str(), 0700), 0);
+    EXPECT_NE(create_metadatabase(gone.c_str(), "gone.pdf", (gone + "/gone.pdf").c_str()), 0);
+    EXPECT_FALSE(g_file_test((gone + "/" + kMetadbFile).c_str(), G_FILE_TEST_EXISTS));
 }
 
 TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
