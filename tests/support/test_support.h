@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary directories, files, running the program.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -26,14 +27,10 @@ void remove_tree(const std::string& path);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
-// The names in a directory, sorted.
-std::vector<std::string> files_in(const std::string& dir);
 
 struct RunResult {
     int exit_status = -1;  // -1 when killed by a signal
-    int term_signal = 0;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // A running program with its output captured to files.
@@ -44,7 +41,7 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     GPid pid() const { return pid_; }
-    void signal(int signo);
+    void signal(int signo) { kill(pid_, signo); }
     // Waits up to timeout_ms; kills the program with SIGKILL after that.
     RunResult wait(int timeout_ms = 20000);
     bool running();
