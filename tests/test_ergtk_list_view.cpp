@@ -11,21 +11,13 @@
 
 namespace {
 
-struct Events {
-    std::vector<int> activated;         // row index of every "row-activated"
-    std::vector<bool> focus_on_change;  // the view's focus at every selection change
-};
-
-void on_row_activated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer data) {
-    static_cast<Events*>(data)->activated.push_back(gtk_tree_path_get_indices(path)[0]);
-}
-
 class PenListView : public testing::Test {
   protected:
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWidget* button = gtk_button_new_with_label("elsewhere");
     GtkWidget* view = nullptr;
-    Events events;
+    std::vector<int> activated;         // row index of every "row-activated"
+    std::vector<bool> focus_on_change;  // the view's focus at every selection change
 
     void SetUp() override {
         ry::gobject_ptr<GtkListStore> store(gtk_list_store_new(1, G_TYPE_STRING));
@@ -36,13 +28,16 @@ class PenListView : public testing::Test {
             gtk_tree_view_column_new_with_attributes("Row", gtk_cell_renderer_text_new(), "text", 0, NULL);
         ergtk_list_view_append_column(ERGTK_LIST_VIEW(view), column);
         ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, TRUE);
-        g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), &events);
-        g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed",
-                         G_CALLBACK(+[](GtkTreeSelection* selection, gpointer data) {
-                             GtkWidget* v = GTK_WIDGET(gtk_tree_selection_get_tree_view(selection));
-                             static_cast<Events*>(data)->focus_on_change.push_back(gtk_widget_has_focus(v));
+        g_signal_connect(view, "row-activated",
+                         G_CALLBACK(+[](GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, PenListView* t) {
+                             t->activated.push_back(gtk_tree_path_get_indices(path)[0]);
                          }),
-                         &events);
+                         this);
+        g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed",
+                         G_CALLBACK(+[](GtkTreeSelection*, PenListView* t) {
+                             t->focus_on_change.push_back(gtk_widget_has_focus(t->view));
+                         }),
+                         this);
         GtkWidget* box = gtk_vbox_new(FALSE, 0);
         gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(box), view, TRUE, TRUE, 0);
@@ -53,6 +48,7 @@ class PenListView : public testing::Test {
         ryt::flush_events();
     }
     void TearDown() override { gtk_widget_destroy(window); }
+    std::vector<int> selected() const { return ryt::selected_rows(GTK_TREE_VIEW(view)); }
 
     // Button 1 events as the X server delivers them to the list, sent through
     // GTK's own dispatch (no pointer of the shared X server is moved).
@@ -86,17 +82,6 @@ class PenListView : public testing::Test {
     }
     guint32 clock = 1000;
 
-    int selected_row() {
-        GtkTreeModel* model = nullptr;
-        GtkTreeIter iter;
-        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), &model, &iter))
-            return -1;
-        GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
-        int row = gtk_tree_path_get_indices(path)[0];
-        gtk_tree_path_free(path);
-        return row;
-    }
-
     void key(guint keyval) {
         for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
             GdkEvent* event = gdk_event_new(type);
@@ -118,35 +103,30 @@ class PenListView : public testing::Test {
 // As the program sets the view up: a tap gives it the focus before the tapped row is
 // selected (one selection change, not a first row chosen on the way) and activates
 // that row; a double tap is two taps; a pen lifted over another row only selects;
-// the selection stays when the focus goes.
-TEST_F(PenListView, TapsSelectAndActivateTheRowUnderThePen) {
+// Enter and Space activate the cursor row; the selection stays when the focus goes.
+TEST_F(PenListView, TapsAndKeysActivateTheRowUnderThePenOrCursor) {
     tap(3);
-    ASSERT_TRUE(ryt::iterate_until([&] { return !events.activated.empty(); }));
+    ASSERT_TRUE(ryt::iterate_until([&] { return !activated.empty(); }));
     EXPECT_TRUE(gtk_widget_has_focus(view));
-    EXPECT_EQ(events.focus_on_change, std::vector<bool>{true});
-    EXPECT_EQ(selected_row(), 3);
-    EXPECT_EQ(events.activated, std::vector<int>{3});
+    EXPECT_EQ(focus_on_change, std::vector<bool>{true});
+    EXPECT_EQ(selected(), std::vector<int>{3});
+    EXPECT_EQ(activated, std::vector<int>{3});
     double_tap(0);
-    EXPECT_EQ(events.activated, (std::vector<int>{3, 0, 0}));
+    EXPECT_EQ(activated, (std::vector<int>{3, 0, 0}));
     pen(1, GDK_BUTTON_PRESS);
     pen(3, GDK_BUTTON_RELEASE);
-    EXPECT_EQ(selected_row(), 1);
-    EXPECT_EQ(events.activated.size(), 3u) << "lifted over another row";
-    tap(2);  // not confused by the stray one
-    EXPECT_EQ(events.activated.back(), 2);
-    gtk_widget_grab_focus(button);
-    ryt::flush_events();
-    EXPECT_EQ(selected_row(), 2);
-}
-
-TEST_F(PenListView, EnterAndSpaceActivateTheCursorRow) {
-    tap(1);
-    events.activated.clear();
-    ASSERT_TRUE(gtk_widget_has_focus(view));
+    EXPECT_EQ(selected(), std::vector<int>{1});
+    EXPECT_EQ(activated.size(), 3u) << "lifted over another row";
+    tap(1);  // not confused by the stray one
+    EXPECT_EQ(activated.back(), 1);
+    activated.clear();
     key(GDK_Down);
     key(GDK_Return);
     key(GDK_space);
-    EXPECT_EQ(events.activated, (std::vector<int>{2, 2}));
+    EXPECT_EQ(activated, (std::vector<int>{2, 2}));
+    gtk_widget_grab_focus(button);
+    ryt::flush_events();
+    EXPECT_EQ(selected(), std::vector<int>{2});
 }
 
 }  // namespace

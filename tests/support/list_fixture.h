@@ -65,8 +65,9 @@ inline std::vector<int> model_ids(GtkTreeModel* model, int column) {
     return ids;
 }
 
-inline std::vector<LabelRow> label_rows(GtkTreeModel* model) {
-    std::vector<LabelRow> rows;
+using Labels = std::vector<LabelRow>;
+inline Labels label_rows(GtkTreeModel* model) {
+    Labels rows;
     for_each_row(model, [&](GtkTreeIter* iter) {
         int id = 0;
         gtk_tree_model_get(model, iter, LABEL_ID, &id, -1);
