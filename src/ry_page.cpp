@@ -78,7 +78,7 @@ void ry_item_rows::grow(TextSet& set) {
 uint32_t ry_item_rows::intern(TextSet& set, std::string_view key) {
     if (2 * (set.count + 1) > set.slots.size()) grow(set);
     const size_t mask = set.slots.size() - 1;
-    size_t slot = std::hash<std::string_view>{}(key) & mask;
+    size_t slot = std::hash<std::string_view>{}(key)&mask;
     for (; set.slots[slot] != kNone; slot = (slot + 1) & mask)
         if (stored(set.slots[slot], set.parts) == key) return set.slots[slot];
     ++set.count;
