@@ -145,6 +145,18 @@ bool listable_id(sqlite3_stmt* statement, int column, int* id) {
     return true;
 }
 
+// Each row the statement gives goes first into the store, emptied before.
+template <typename Insert>
+void prepend_rows(sqlite3_stmt* statement, GtkTreeModel* model, Insert insert) {
+    GtkListStore* store = GTK_LIST_STORE(model);
+    ry::StmtResetGuard reset(statement);
+    gtk_list_store_clear(store);
+    int rc, id;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        if (listable_id(statement, 0, &id)) insert(store, id);
+    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+}
+
 }  // namespace
 
 // The rows go to the item list's own store, which copies their texts once; the
@@ -276,17 +288,12 @@ void ry_list_items_by_icon_selection(GtkIconView* iconview, gpointer data) {
 void ry_list_recent_items_by_button(GtkWidget*, gpointer data) { ry_list_recent_items(data); }
 
 void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    ry::StmtResetGuard reset(statement);
-    gtk_list_store_clear(store);
-    int rc, id;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        if (listable_id(statement, 0, &id))
-            gtk_list_store_insert_with_values(
-                store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
-                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
-                ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
-    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+    prepend_rows(statement, model, [statement](GtkListStore* store, int id) {
+        gtk_list_store_insert_with_values(
+            store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
+            ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
+            ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
+    });
 }
 
 // The selected row is the one listed: a tap or a key activates the row it selects.
@@ -307,15 +314,10 @@ void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath*, GtkTreeViewColumn
 }
 
 void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    ry::StmtResetGuard reset(statement);
-    gtk_list_store_clear(store);
-    int rc, id;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        if (listable_id(statement, 0, &id))
-            gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
-                                              column_text(statement, 1), -1);
-    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+    prepend_rows(statement, model, [statement](GtkListStore* store, int id) {
+        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
+                                          column_text(statement, 1), -1);
+    });
 }
 
 void ry_initialize_labels(sqlite3* db, int i, GtkTreeModel* model) {
