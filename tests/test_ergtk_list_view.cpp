@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ergtklistview.h"
-#include "list_fixture.h"
+#include "window_fixture.h"
 #include "ry_raii.h"
 
 namespace {

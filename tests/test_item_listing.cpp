@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "libgen_modern.h"
-#include "list_fixture.h"
 #include "ry_raii.h"
+#include "window_fixture.h"
 
 using ryt::ItemRow;
 using ryt::separator_row;
@@ -102,21 +101,13 @@ Shelf fill_shelf(libgen::LibraryBuilder& b) {
     return s;
 }
 
-Shelf write_shelf(const std::string& dir, bool modern) {
-    if (!modern) {
-        libgen::ClassicLibraryBuilder b(dir);
-        return fill_shelf(b);
-    }
-    libgen::ModernLibraryBuilder b(dir);
-    return fill_shelf(b);
-}
-
 // The shelf in a library of the older generation (false) or of the current one.
-class Listing : public testing::TestWithParam<bool> {
+class Listing : public ryt::WindowFixture, public testing::WithParamInterface<bool> {
   protected:
-    ryt::TempDir dir;
-    Shelf s = write_shelf(dir.path(), GetParam());
-    ryt::ListingLibrary lib{dir.file("zotero.sqlite")};
+    void SetUp() override {
+        build([this](libgen::LibraryBuilder& b) { s = fill_shelf(b); }, GetParam());
+    }
+    Shelf s{};
 };
 
 // Each visible item once under each key it matches, with all its creators; nothing
@@ -166,49 +157,47 @@ TEST_P(Listing, EveryListingShowsEachVisibleItemWithAllItsCreators) {
         Rows want;
         for (const Rows& item : c.want) want.insert(want.end(), item.begin(), item.end());
         want.push_back(separator_row());
-        EXPECT_EQ(lib.list(c.kind), want) << c.what;
+        EXPECT_EQ(list(c.kind), want) << c.what;
     }
     // By creator, an item's title repeats where its creators sort apart.
     sql_que = {-1, key('A'), key('*'), "", {0, 0, 0}, -1};
-    EXPECT_EQ(lib.list(ZNCRTI),
-              (Rows{theme[0], apart[0], legal[0], atlas[0], head(s.apart, "Apart", "Cy", "Mid"),
-                    more(s.apart, "Bob", "Zed"), separator_row()}));
+    EXPECT_EQ(list(ZNCRTI), (Rows{theme[0], apart[0], legal[0], atlas[0], head(s.apart, "Apart", "Cy", "Mid"),
+                                  more(s.apart, "Bob", "Zed"), separator_row()}));
     // Neither the recent list nor the attachment list shows the trash.
-    for (int id : {s.anchor, s.untitled, s.atlas}) g_queue_push_tail(lib.history(), GINT_TO_POINTER(id));
-    ry_list_recent_items(lib.data());
-    EXPECT_EQ(lib.items(), (Rows{untitled[0], atlas[0], separator_row()}));
-    lib.activate_item_row(1);
-    EXPECT_EQ(lib.attachments(), Strings{"application/pdf|storage:a.pdf"});
-    GtkListStore* items = GTK_LIST_STORE(gtk_tree_view_get_model(lib.item_list()));
+    list_recent({s.anchor, s.untitled, s.atlas});
+    EXPECT_EQ(items(), (Rows{untitled[0], atlas[0], separator_row()}));
+    activate_item_row(1);
+    EXPECT_EQ(attachments(), Strings{"application/pdf|storage:a.pdf"});
+    GtkListStore* items = GTK_LIST_STORE(gtk_tree_view_get_model(item_list()));
     gtk_list_store_insert_with_values(items, nullptr, 0, ITEM_ID, s.anchor, -1);
-    lib.activate_item_row(0);
-    EXPECT_EQ(lib.attachments(), Strings{});
+    activate_item_row(0);
+    EXPECT_EQ(attachments(), Strings{});
 }
 
 // The record's fields reach the statement: the collection variant only for a
 // positive collection, both letter patterns, the month pattern in place (the record
 // is its only storage), and the tag slots up to the first empty one, with their sum.
 TEST_P(Listing, StatementsAreBoundFromTheRecord) {
-    const Rows whole = lib.list(ZTINCR);
+    const Rows whole = list(ZTINCR);
     sql_que.cid = 0;
-    EXPECT_EQ(lib.list(ZTINCR), whole) << "0: the whole library";
+    EXPECT_EQ(list(ZTINCR), whole) << "0: the whole library";
     sql_que.title = key('A');
     sql_que.creator = key('Z');
-    EXPECT_EQ(lib.list(ZTICR), (Rows{head(s.apart, "Apart", "Bob", "Zed"), separator_row()}));
+    EXPECT_EQ(list(ZTICR), (Rows{head(s.apart, "Apart", "Bob", "Zed"), separator_row()}));
     std::snprintf(sql_que.date, sizeof sql_que.date, "%s", "2021-03%");
-    lib.list(ZDATE);
+    list(ZDATE);
     sql_que.date[6] = '4';
-    EXPECT_TRUE(has(ryt::expanded(lib.statement(ZDATE)), "LIKE '2021-04%'"));
+    EXPECT_TRUE(has(ryt::expanded(statements_[ZDATE]), "LIKE '2021-04%'"));
 
     const std::string r = std::to_string(s.red), g = std::to_string(s.green);
     sql_que.tags[0] = s.red;
     sql_que.tags[1] = s.green;
-    EXPECT_EQ(ids(lib.list(ZTAGED)), (Ids{s.atlas, -1}));
+    EXPECT_EQ(ids(list(ZTAGED)), (Ids{s.atlas, -1}));
     // The third slot is not bound although the sum counts it; slot 1 keeps its last binding.
     sql_que.tags[1] = 0;
     sql_que.tags[2] = s.green;
-    lib.list(ZTAGED);
-    const std::string text = ryt::expanded(lib.statement(ZTAGED));
+    list(ZTAGED);
+    const std::string text = ryt::expanded(statements_[ZTAGED]);
     EXPECT_TRUE(has(text, "IN (" + r + "," + g + ",NULL)")) << text;
     EXPECT_TRUE(has(text, "=" + std::to_string(s.red + s.green) + ")")) << text;
 }
@@ -220,13 +209,13 @@ TEST_P(Listing, ListsAndLabelsCompareBytesWhateverTheLocale) {
     const ryt::Labels collections{{-1, "*"}, {s.collection, "Shelf"}, {s.zeta, "Zeta"}, {s.alpha, "alpha"}},
         tags = GetParam() ? ryt::Labels{{s.red, "Red"}, {s.green, "green"}}
                           : ryt::Labels{{s.green, "green"}, {s.red, "Red"}};
-    EXPECT_EQ(labels_of(lib.db(), 0), collections);
-    EXPECT_EQ(labels_of(lib.db(), 1), tags);
-    const Rows titles = lib.list(ZTINCR);
+    EXPECT_EQ(labels_of(db_, 0), collections);
+    EXPECT_EQ(labels_of(db_, 1), tags);
+    const Rows titles = list(ZTINCR);
     ryt::TempDir locales;
     if (!ryt::use_german_latin1_locale(locales)) GTEST_SKIP() << "no de_DE.ISO-8859-1 locale";
-    ryt::Labels german_collections = labels_of(lib.db(), 0), german_tags = labels_of(lib.db(), 1);
-    const Rows german_titles = lib.list(ZTINCR);
+    ryt::Labels german_collections = labels_of(db_, 0), german_tags = labels_of(db_, 1);
+    const Rows german_titles = list(ZTINCR);
     setlocale(LC_ALL, "C");
     g_unsetenv("LOCPATH");
     EXPECT_EQ(german_collections, collections);
@@ -255,38 +244,36 @@ std::string shown(GtkTreeView* view, int n, int row) {
 // the separator, no selection or another listing keep them.
 TEST_P(Listing, ActivatingAnItemRowListsItsAttachments) {
     sql_que.title = key('A');
-    ASSERT_EQ(lib.list(ZTINCR)[1].id, s.apart);
-    EXPECT_EQ(shown(lib.item_list(), 0, 0) + "|" + shown(lib.item_list(), 1, 0) + "|" +
-                  shown(lib.item_list(), 2, 0),
+    ASSERT_EQ(list(ZTINCR)[1].id, s.apart);
+    EXPECT_EQ(shown(item_list(), 0, 0) + "|" + shown(item_list(), 1, 0) + "|" + shown(item_list(), 2, 0),
               "Able v. Baker|Kay|Judge");
-    EXPECT_EQ(shown(lib.item_list(), 1, 5), "");
+    EXPECT_EQ(shown(item_list(), 1, 5), "");
     const Strings apart{"application/epub+zip|storage:apart.epub", "|http://example.org",
                         "application/pdf|storage:apart.pdf"};
-    lib.activate_item_row(1);
-    EXPECT_EQ(lib.attachments(), apart);
-    EXPECT_EQ(shown(lib.attachment_list(), 0, 0) + "|" + shown(lib.attachment_list(), 1, 0),
+    activate_item_row(1);
+    EXPECT_EQ(attachments(), apart);
+    EXPECT_EQ(shown(attachment_list(), 0, 0) + "|" + shown(attachment_list(), 1, 0),
               "application/epub+zip|storage:apart.epub");
-    lib.activate_item_row(5);  // On a Theme
-    EXPECT_EQ(lib.attachments(), Strings{"text/html|storage:theme.html"});
-    lib.activate_item_row(3);  // Apart again, from its third creator's row
-    EXPECT_EQ(lib.attachments(), apart);
-    lib.activate_item_row(6);  // the separator
-    gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(lib.item_list()));
-    ry_list_attachments(lib.item_list(), nullptr, nullptr, lib.data());
-    g_queue_push_tail(lib.history(), GINT_TO_POINTER(s.legal));
-    ry_list_recent_items(lib.data());
-    EXPECT_EQ(lib.attachments(), apart);
-    lib.activate_item_row(0);  // Able v. Baker: no attachments
-    EXPECT_EQ(lib.attachments(), Strings{});
+    activate_item_row(5);  // On a Theme
+    EXPECT_EQ(attachments(), Strings{"text/html|storage:theme.html"});
+    activate_item_row(3);  // Apart again, from its third creator's row
+    EXPECT_EQ(attachments(), apart);
+    activate_item_row(6);  // the separator
+    gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(item_list()));
+    ry_list_attachments(item_list(), nullptr, nullptr, &search_data_);
+    list_recent({s.legal});
+    EXPECT_EQ(attachments(), apart);
+    activate_item_row(0);  // Able v. Baker: no attachments
+    EXPECT_EQ(attachments(), Strings{});
 }
 
 // One item's rows come in the library's own order: a head row, then continuations.
 TEST_P(Listing, RecentListsHistoryHeadToTailSkippingEmptyAndVanished) {
     for (int id : {s.legal, -1, s.apart, -1, 99999, s.theme, -1})
-        g_queue_push_tail(lib.history(), GINT_TO_POINTER(id));
+        g_queue_push_tail(&history_, GINT_TO_POINTER(id));
     sql_que.sql = ZDATE;
-    ry_list_recent_items_by_button(nullptr, lib.data());
-    Rows rows = lib.items();
+    ry_list_recent_items_by_button(nullptr, &search_data_);
+    Rows rows = items();
     ASSERT_EQ(ids(rows), (Ids{s.legal, s.apart, s.apart, s.apart, s.theme, -1}));
     EXPECT_EQ(rows[0], head(s.legal, "Able v. Baker", "Kay", "Judge"));
     EXPECT_EQ(rows[1].title + "|" + rows[2].title + "|" + rows[3].title, "Apart|<unset>|<unset>");
@@ -294,33 +281,34 @@ TEST_P(Listing, RecentListsHistoryHeadToTailSkippingEmptyAndVanished) {
     EXPECT_EQ(sql_que.sql, ZDATE);
     EXPECT_EQ(sql_que.cid, -1);
     // A history of empty slots lists the separator alone.
-    g_queue_clear(lib.history());
-    for (int i = 0; i < 10; ++i) g_queue_push_tail(lib.history(), GINT_TO_POINTER(-1));
-    ry_list_recent_items(lib.data());
-    EXPECT_EQ(lib.items(), Rows{separator_row()});
+    g_queue_clear(&history_);
+    list_recent({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1});
+    EXPECT_EQ(items(), Rows{separator_row()});
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, Listing, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "modern" : "classic"; });
 
-TEST(ListingNulls, NullNamesBecomeEmptyStrings) {
-    ryt::TempDir dir;
-    const Shelf s = write_shelf(dir.path(), false);
+using Library = ryt::WindowFixture;
+
+TEST_F(Library, NullNamesBecomeEmptyStrings) {
+    Shelf s{};
+    write_library([&](libgen::LibraryBuilder& b) { s = fill_shelf(b); }, false);
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(dir.file("zotero.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(dir_.file("zotero.sqlite").c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
                            "UPDATE creatorData SET firstName=NULL WHERE lastName='Judge';"
                            "UPDATE creatorData SET lastName=NULL WHERE lastName='Mid';",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    ryt::ListingLibrary lib(dir.file("zotero.sqlite"));
+    open_window();
     // A NULL last name fails every creator key, but the outer join of kind 0 keeps it.
     sql_que.title = key('A');
-    EXPECT_EQ(lib.list(ZTICR),
+    EXPECT_EQ(list(ZTICR),
               (Rows{head(s.legal, "Able v. Baker", "", "Judge"), head(s.apart, "Apart", "Xi", "Aaron"),
                     more(s.apart, "Bob", "Zed"), head(s.atlas, "Atlas", "Ann", "Lee"), separator_row()}));
-    Rows rows = lib.list(ZTINCR);
+    Rows rows = list(ZTINCR);
     EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const ItemRow& r) {
         return r.id == s.apart && r.first == "Cy" && r.last.empty();
     }));
@@ -339,39 +327,32 @@ TEST(LabelsFailure, TextThatDoesNotCompileLeavesTheModelAndSaysWhy) {
     sqlite3_close(db);
 }
 
-TEST(ListingFailure, LibraryCorruptedAfterStartUpPrintsSqlErrorAndKeepsRowsRead) {
-    ryt::TempDir dir;
+TEST_F(Library, CorruptedAfterStartUpPrintsSqlErrorAndKeepsRowsRead) {
     int first = 0, last = 0;
-    {
-        libgen::ClassicLibraryBuilder b(dir.path());
+    build([&](libgen::LibraryBuilder& b) {
         // Enough items that the first and the last live on different pages.
         for (int i = 0; i < 600; ++i) {
             last = b.add_item({.title = "Item " + std::to_string(i) + std::string(300, 'x'),
                                .creators = {{"First", "Last" + std::to_string(i)}}});
             if (i == 0) first = last;
         }
-        b.finish();
-    }
-    std::string path = dir.file("zotero.sqlite");
-    ryt::ListingLibrary lib(path);
-    g_queue_push_tail(lib.history(), GINT_TO_POINTER(first));
-    ry_list_recent_items(lib.data());  // the first item's pages are now cached
-    ASSERT_EQ(lib.items().size(), 2u);
+    });
+    list_recent({first});  // the first item's pages are now cached
+    ASSERT_EQ(items().size(), 2u);
 
     // Overwrite every page but the first, leaving the change counter as it was.
+    const std::string path = dir_.file("zotero.sqlite");
     std::string bytes = ryt::read_file(path);
     const size_t page = (unsigned char)bytes[16] << 8 | (unsigned char)bytes[17];  // from the header
     std::fill(bytes.begin() + long(page), bytes.end(), char(0xA5));
     ryt::write_file(path, bytes);
 
-    g_queue_push_tail(lib.history(), GINT_TO_POINTER(last));
     testing::internal::CaptureStderr();
-    ry_list_recent_items(lib.data());
+    list_recent({last});
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "SQL error\n");
-    EXPECT_EQ(lib.items(),
-              (Rows{{first, "Item 0" + std::string(300, 'x'), "First", "Last0"}, separator_row()}));
+    EXPECT_EQ(items(), (Rows{{first, "Item 0" + std::string(300, 'x'), "First", "Last0"}, separator_row()}));
     // The failed statement is left reset, ready for the next listing.
-    EXPECT_FALSE(sqlite3_stmt_busy(lib.statement(ZRECENT)));
+    EXPECT_FALSE(sqlite3_stmt_busy(statements_[ZRECENT]));
 }
 
 }  // namespace

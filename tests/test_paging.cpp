@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "list_fixture.h"
+#include "window_fixture.h"
 #include "ry_ctr.h"
 #include "ry_iconview.h"
 #include "ry_raii.h"
