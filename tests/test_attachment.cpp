@@ -6,10 +6,12 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "dialog_responder.h"
+#include "ermetadb.h"
 #include "gconf_registry.h"
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -159,38 +161,81 @@ class Activation : public testing::Test {
 };
 
 // Stored kinds open from their key's directory, a linked file at its own path or under
-// the base directory; a web link and a missing file say why and send nothing. Only what
-// the daemon took on enters the history.
+// the base directory, each with the viewer and icon of its extension, else of its MIME
+// subtype, its path one argument whatever it holds. A web link, a missing file, an unknown
+// format and a key or name that leads out of storage (also through a link) say why and send
+// nothing. Only what the daemon took on enters the history; metadata only inside storage.
 TEST_F(Activation, EveryKindOfAttachmentOpensFromWhereItLies) {
     ryt::SysdStub stub({"--no-exec"});
     with_metadb = WITH_METADB;
-    const std::string stored = store("ABCD2345", "paper.pdf", "%PDF"),
-                      linked = temp_.file("elsewhere/own.pdf"), base = temp_.path() + "/base",
-                      relative = base + "/sub/rel.pdf";
-    for (const std::string& f : {linked, relative}) {
+    const std::string nasty = "a\"; touch pwned; \"$(id)`id`\\.pdf", stored_nasty = "storage:" + nasty,
+                      storage = library_ + "/storage/", linked = temp_.file("elsewhere/own.pdf"),
+                      base = temp_.path() + "/base", relative = base + "/sub/rel.pdf",
+                      bare = temp_.file("odd.d/noext\\");
+    for (const std::string& f : {linked, relative, bare}) {
         g_mkdir_with_parents(ry::gchar_ptr(g_path_get_dirname(f.c_str())).get(), 0755);
         ryt::write_file(f, "%PDF");
     }
+    for (auto [key, name] : {std::pair{"ABCD2345", "paper.pdf"},
+                             {"K1", "x.dat"},
+                             {"K3", "notes.TXT"},
+                             {"K", "a.pdf"},
+                             {"K", nasty.c_str()},
+                             {"UNK", "x.dat"}})
+        store(key, name, "%PDF");
+    ryt::write_file(storage + "outside.pdf", "pdf");
+    ryt::write_file(library_ + "/outside.pdf", "pdf");
+    std::string outside = temp_.path() + "/outside";
+    g_mkdir_with_parents(outside.c_str(), 0755);
+    // Links on the way: one that stays inside, and ones that lead out from a key
+    // directory, a file and a directory under a key.
+    ASSERT_EQ(symlink("K", (storage + "ALIAS").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (storage + "OUT").c_str()), 0);
+    ASSERT_EQ(symlink((library_ + "/outside.pdf").c_str(), (storage + "K/b.pdf").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (storage + "K/sub").c_str()), 0);
     struct Case {
         Row row;
-        Strings dialogs;
-        std::string opened;  // the path the viewer gets; "" for nothing sent
+        std::string dialog;  // "" for none
+        Strings argv;        // what the viewer is started with; none: nothing sent
+        std::string icon = "doc";
     };
+    auto docview = [](const std::string& path) { return Strings{"docview", "--fit", path}; };
+    const char* refused = "Sorry, could not open";
     const std::vector<Case> cases = {
-        {{7, "application/pdf", "storage:paper.pdf", "ABCD2345"}, {}, stored},
-        {{8, "text/html", "storage:paper.pdf", "ABCD2345", RY_LINK_IMPORTED_URL}, {}, stored},
-        {{9, "application/pdf", linked.c_str(), "LINKKEY1", RY_LINK_FILE}, {}, linked},
-        {{10, "application/pdf", "attachments:sub/rel.pdf", "LINKKEY2", RY_LINK_FILE}, {}, relative},
-        {{11, "text/html", "Publisher page", "WEBKEY01", RY_LINK_URL},
-         {"Web links cannot be opened on the reader"},
-         ""},
-        {{12, "application/pdf", "storage:gone.pdf", "ABCD2345"}, {"File not found: gone.pdf"}, ""},
-        {{13, "application/pdf", "/nowhere/lost.pdf", "LINKKEY3", RY_LINK_FILE},
-         {"File not found: lost.pdf"},
-         ""},
-        {{14, "application/pdf", "attachments:../rel.pdf", "LINKKEY4", RY_LINK_FILE},
-         {"Sorry, could not open"},
-         ""},
+        {{7, "application/pdf", "storage:paper.pdf", "ABCD2345"},
+         "",
+         docview(storage + "ABCD2345/paper.pdf")},
+        {{8, "text/html", "storage:paper.pdf", "ABCD2345", RY_LINK_IMPORTED_URL},
+         "",
+         docview(storage + "ABCD2345/paper.pdf")},
+        {{9, "application/pdf", linked.c_str(), "LINKKEY1", RY_LINK_FILE}, "", docview(linked)},
+        {{10, "application/pdf", "attachments:sub/rel.pdf", "LINKKEY2", RY_LINK_FILE}, "", docview(relative)},
+        {{11, "application/pdf", stored_nasty.c_str(), "K"}, "", docview(storage + "K/" + nasty)},
+        {{12, "application/pdf", "storage:a.pdf", "ALIAS"}, "", docview(storage + "ALIAS/a.pdf")},
+        // An unregistered extension, or none (a dot only in a directory): viewer and icon of the
+        // MIME subtype, but with no extension the catch-all's icon; a registered one in any case.
+        {{13, "application/pdf", "storage:x.dat", "K1"}, "", docview(storage + "K1/x.dat")},
+        {{14, "application/pdf", bare.c_str(), "LINKKEY3", RY_LINK_FILE}, "", docview(bare), "unknown"},
+        {{15, "application/pdf", "storage:notes.TXT", "K3"}, "", {"pager", storage + "K3/notes.TXT"}, "txt"},
+        {{16, "application/x-unheard-of", "storage:x.dat", "UNK"}, "The format is unknown", {}},
+        {{17, "text/html", "Publisher page", "WEBKEY01", RY_LINK_URL},
+         "Web links cannot be opened on the reader",
+         {}},
+        {{18, "application/pdf", "storage:gone.pdf", "ABCD2345"}, "File not found: gone.pdf", {}},
+        {{19, "application/pdf", "/nowhere/lost.pdf", "LINKKEY4", RY_LINK_FILE},
+         "File not found: lost.pdf",
+         {}},
+        {{20, "application/pdf", "attachments:../rel.pdf", "LINKKEY5", RY_LINK_FILE}, refused, {}},
+        {{21, "application/pdf", "storage:a.pdf", "OUT"}, refused, {}},
+        {{22, "application/pdf", "storage:b.pdf", "K"}, refused, {}},
+        {{23, "application/pdf", "storage:sub/new/c.pdf", "K"}, refused, {}},
+        {{24, "application/pdf", "storage:outside.pdf", ".."}, refused, {}},
+        {{25, "application/pdf", "storage:a.pdf", "K/../.."}, refused, {}},
+        {{26, "application/pdf", "storage:../outside.pdf", "K"}, refused, {}},
+        {{27, "application/pdf", "storage:../../outside.pdf", "K"}, refused, {}},
+        {{28, "application/pdf", "/mnt/../../../outside.pdf", "K"}, refused, {}},
+        {{29, "application/pdf", "storage:a.pdf", "."}, refused, {}},
+        {{30, "application/pdf", "storage:a.pdf", ""}, refused, {}},
     };
     GConfClient* client = gconf_client_get_default();
     gconf_client_set_string(client, "/apps/ryx/linked_attachment_base", base.c_str(), nullptr);
@@ -198,52 +243,26 @@ TEST_F(Activation, EveryKindOfAttachmentOpensFromWhereItLies) {
     for (const Case& c : cases) {
         g_queue_clear(&history_);
         g_queue_push_tail(&history_, GINT_TO_POINTER(-1));
-        EXPECT_EQ(open(c.row), c.dialogs) << c.row.path;
-        if (c.opened.empty()) settle();
-        auto tasks = start_tasks(stub, sent += !c.opened.empty());
-        ASSERT_EQ(tasks.size(), sent) << c.row.path;
-        if (!c.opened.empty()) {
-            EXPECT_EQ(tasks.back().args[0], "s:docview --fit \"" + c.opened + "\"");
-        }
-        EXPECT_EQ(history_head(), c.opened.empty() ? -1 : c.row.item_id) << c.row.path;
+        EXPECT_EQ(open(c.row), c.dialog.empty() ? Strings{} : Strings{c.dialog}) << c.row.item_id;
+        if (c.argv.empty()) settle();
+        auto tasks = start_tasks(stub, sent += !c.argv.empty());
+        ASSERT_EQ(tasks.size(), sent) << c.row.item_id;
+        EXPECT_EQ(history_head(), c.argv.empty() ? -1 : c.row.item_id) << c.row.item_id;
+        if (c.argv.empty()) continue;
+        gchar** argv = nullptr;
+        ASSERT_TRUE(g_shell_parse_argv(tasks.back().args[0].c_str() + 2, nullptr, &argv, nullptr));
+        ry::gstrv_ptr owned(argv);
+        EXPECT_EQ(Strings(argv, argv + g_strv_length(argv)), c.argv) << c.row.item_id;
+        EXPECT_EQ(tasks.back().args[3], "s:/usr/share/ctb/icon-" + c.icon + "-small.png") << c.row.item_id;
     }
     gconf_client_unset(client, "/apps/ryx/linked_attachment_base", nullptr);
     g_object_unref(client);
-    // Metadata only inside storage.
-    EXPECT_EQ(metadbs_below(temp_.path()), Strings{library_ + "/storage/ABCD2345/" + kMetadbFile});
-}
-
-TEST_F(Activation, MimeSubtypeStandsInForAnUnknownExtension) {
-    ryt::SysdStub stub({"--no-exec"});
-    for (auto [key, name] : {std::pair{"K1", "x.dat"}, {"K2", "noext"}, {"K3", "notes.TXT"}})
-        store(key, name, "");
-    Strings dialogs = open(std::vector<Row>{{1, "application/pdf", "storage:x.dat", "K1"},
-                                            {2, "application/pdf", "storage:noext", "K2"},
-                                            {3, "application/pdf", "storage:notes.TXT", "K3"}},
-                           library_);
-    EXPECT_TRUE(dialogs.empty());
-    auto tasks = start_tasks(stub, 3);
-    ASSERT_EQ(tasks.size(), 3u);
-    // An unregistered extension: viewer and icon of the MIME subtype.
-    EXPECT_EQ(tasks[0].args[0], "s:docview --fit \"" + library_ + "/storage/K1/x.dat\"");
-    EXPECT_EQ(tasks[0].args[3], "s:/usr/share/ctb/icon-doc-small.png");
-    // No extension at all: the catch-all's icon comes first, the viewer from the subtype.
-    EXPECT_EQ(tasks[1].args[0], "s:docview --fit \"" + library_ + "/storage/K2/noext\"");
-    EXPECT_EQ(tasks[1].args[3], "s:/usr/share/ctb/icon-unknown-small.png");
-    // A registered extension wins over the MIME type, whatever its case.
-    EXPECT_EQ(tasks[2].args[0], "s:pager \"" + library_ + "/storage/K3/notes.TXT\"");
-    EXPECT_EQ(tasks[2].args[3], "s:/usr/share/ctb/icon-txt-small.png");
-}
-
-TEST_F(Activation, UnknownFormatIsOneDialogAndNoMessage) {
-    ryt::SysdStub stub({"--no-exec"});
-    with_metadb = WITH_METADB;
-    store("K", "x.dat", "data");
-    EXPECT_EQ(open({9, "application/x-unheard-of", "storage:x.dat", "K"}), Strings{"The format is unknown"});
-    settle();
-    EXPECT_TRUE(stub.messages().empty());
-    EXPECT_TRUE(metadbs_below(library_).empty());
-    EXPECT_EQ(history_head(), -1);
+    Strings metadbs = metadbs_below(temp_.path());
+    std::sort(metadbs.begin(), metadbs.end());
+    Strings want;
+    for (const char* key : {"ABCD2345", "ALIAS", "K", "K1", "K3"})
+        want.push_back(storage + key + "/" + kMetadbFile);
+    EXPECT_EQ(metadbs, want);
 }
 
 TEST_F(Activation, RefusedOpeningSaysSoAndLeavesTheHistory) {
@@ -254,19 +273,25 @@ TEST_F(Activation, RefusedOpeningSaysSoAndLeavesTheHistory) {
     EXPECT_EQ(history_head(), -1);
 }
 
+// Only when asked, the first opening makes the database with the file's size and time;
+// later openings leave it as it is, even for a changed file.
 TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
     ryt::SysdStub stub({"--no-exec"});
-    with_metadb = WITH_METADB;
     std::string file = store("ABCD2345", "paper.pdf", "%PDF-1.4 twelve");
     set_mtime(file, 1500000000);
     std::string dir = library_ + "/storage/ABCD2345";
-    EXPECT_TRUE(open({1, "application/pdf", "storage:paper.pdf", "ABCD2345"}).empty());
+    const Row paper{1, "application/pdf", "storage:paper.pdf", "ABCD2345"};
+    for (int flag : {NO_METADB, WITH_CTB}) {
+        with_metadb = flag;
+        EXPECT_TRUE(open(paper).empty()) << flag;
+    }
+    EXPECT_TRUE(metadbs_below(temp_.path()).empty());
+    with_metadb = WITH_METADB;
+    EXPECT_TRUE(open(paper).empty());
     EXPECT_EQ(documents_in(dir), Strings{"paper.pdf 15 1500000000"});
-
-    // Later openings find the database and leave it as it is, even for a changed file.
     ryt::write_file(file, "%PDF-1.4 a longer body now");
     set_mtime(file, 1600000000);
-    EXPECT_TRUE(open({1, "application/pdf", "storage:paper.pdf", "ABCD2345"}).empty());
+    EXPECT_TRUE(open(paper).empty());
     EXPECT_EQ(documents_in(dir), Strings{"paper.pdf 15 1500000000"});
     EXPECT_EQ(metadbs_below(library_), Strings{dir + "/" + kMetadbFile});
 
@@ -276,7 +301,7 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
     set_mtime(big, 1500000000);
     EXPECT_TRUE(open({2, "application/pdf", "storage:big.pdf", "BIG23456"}).empty());
     EXPECT_EQ(documents_in(library_ + "/storage/BIG23456"), Strings{"big.pdf 2200000000 1500000000"});
-    EXPECT_EQ(start_tasks(stub, 3).size(), 3u);
+    EXPECT_EQ(start_tasks(stub, 5).size(), 5u);
 
     // A document that cannot be looked at leaves no empty database behind.
     std::string gone = library_ + "/storage/GONE2345";
@@ -285,70 +310,27 @@ TEST_F(Activation, FirstOpeningCreatesTheDatabaseWithSizeAndTime) {
     EXPECT_FALSE(g_file_test((gone + "/" + kMetadbFile).c_str(), G_FILE_TEST_EXISTS));
 }
 
-TEST_F(Activation, OtherFlagsLeaveMetadataAlone) {
-    ryt::SysdStub stub({"--no-exec"});
-    store("K", "a.pdf", "pdf");
-    for (int flag : {NO_METADB, WITH_CTB}) {
-        with_metadb = flag;
-        EXPECT_TRUE(open({1, "application/pdf", "storage:a.pdf", "K"}).empty()) << flag;
+// A database is never replaced, nor is something else under its name taken for a missing one.
+TEST(Metadb, CreatingNeverReplaces) {
+    ryt::TempDir dir, other;
+    ry::gstring_ptr path(g_string_new(dir.path().c_str())), other_path(g_string_new(other.path().c_str()));
+    ASSERT_EQ(ermetadb_create_database(path.get()), ER_OK);
+    {
+        ry::metadb_ptr db(ermetadb_new());
+        ASSERT_EQ(ermetadb_open_database(db.get(), path.get()), ER_OK);
+        ry::gstring_ptr name(g_string_new("a paper é.pdf"));
+        ASSERT_EQ(ermetadb_add_document(db.get(), name.get(), 5000000000LL, 4102444800LL), ER_OK);
+        ASSERT_EQ(ermetadb_close_database(db.get()), ER_OK);
     }
-    EXPECT_TRUE(metadbs_below(temp_.path()).empty());
-    EXPECT_EQ(start_tasks(stub, 2).size(), 2u);
-}
+    EXPECT_EQ(ermetadb_create_database(path.get()), ER_FAIL);
+    EXPECT_EQ(documents_in(dir.path()), Strings{"a paper é.pdf 5000000000 4102444800"});
 
-TEST_F(Activation, KeyOrNameLeavingStorageIsNotOpened) {
-    ryt::SysdStub stub({"--no-exec"});
-    with_metadb = WITH_METADB;
-    store("K", "a.pdf", "pdf");
-    ryt::write_file(library_ + "/storage/outside.pdf", "pdf");
-    ryt::write_file(library_ + "/outside.pdf", "pdf");
-    // Links on the way that lead out: a key directory, a file, a directory under a key.
-    std::string outside = temp_.path() + "/outside";
-    g_mkdir_with_parents(outside.c_str(), 0755);
-    ASSERT_EQ(symlink(outside.c_str(), (library_ + "/storage/OUT").c_str()), 0);
-    ASSERT_EQ(symlink((library_ + "/outside.pdf").c_str(), (library_ + "/storage/K/b.pdf").c_str()), 0);
-    ASSERT_EQ(symlink(outside.c_str(), (library_ + "/storage/K/sub").c_str()), 0);
-    const std::vector<Row> rows{
-        {7, "application/pdf", "storage:a.pdf", "OUT"},
-        {8, "application/pdf", "storage:b.pdf", "K"},
-        {9, "application/pdf", "storage:sub/new/c.pdf", "K"},
-        {1, "application/pdf", "storage:outside.pdf", ".."},
-        {2, "application/pdf", "storage:a.pdf", "K/../.."},
-        {3, "application/pdf", "storage:../outside.pdf", "K"},
-        {4, "application/pdf", "storage:../../outside.pdf", "K"},
-        {5, "application/pdf", "/mnt/../../../outside.pdf", "K"},
-        {6, "application/pdf", "storage:a.pdf", "."},
-    };
-    EXPECT_EQ(open(rows, library_), Strings(rows.size(), "Sorry, could not open"));
-    settle();
-    EXPECT_TRUE(stub.messages().empty());
-    EXPECT_TRUE(metadbs_below(temp_.path()).empty());
-    EXPECT_EQ(history_head(), -1);
-}
-
-TEST_F(Activation, LinksThatStayInsideStorageAreFollowed) {
-    ryt::SysdStub stub({"--no-exec"});
-    with_metadb = WITH_METADB;
-    store("K", "a.pdf", "pdf");
-    ASSERT_EQ(symlink("K", (library_ + "/storage/ALIAS").c_str()), 0);
-    EXPECT_TRUE(open({1, "application/pdf", "storage:a.pdf", "ALIAS"}).empty());
-    EXPECT_EQ(metadbs_below(library_ + "/storage/K").size(), 1u);
-    EXPECT_EQ(start_tasks(stub, 1).size(), 1u);
-}
-
-TEST_F(Activation, QuotesAndDollarsInNamesStayInsideTheArgument) {
-    ryt::SysdStub stub({"--no-exec"});
-    const std::string name = "a\"; touch pwned; \"$(id)`id`\\.pdf";
-    store("K", name, "pdf");
-    EXPECT_TRUE(open({1, "application/pdf", ("storage:" + name).c_str(), "K"}).empty());
-    auto tasks = start_tasks(stub, 1);
-    ASSERT_EQ(tasks.size(), 1u);
-    gchar** argv = nullptr;
-    ASSERT_TRUE(g_shell_parse_argv(tasks[0].args[0].c_str() + 2, nullptr, &argv, nullptr));
-    ry::gstrv_ptr owned(argv);
-    ASSERT_EQ(g_strv_length(argv), 3u);
-    EXPECT_EQ(std::string(argv[2]), library_ + "/storage/K/" + name);
-    EXPECT_EQ(tasks[0].args[2], "s:" + name);
+    const std::string text = "not a database, just some text that is long enough\n";
+    ryt::write_file(other.file(kMetadbFile), text);
+    ry::metadb_ptr db(ermetadb_new());
+    EXPECT_EQ(ermetadb_open_database_readonly(db.get(), other_path.get()), ER_INVALID_DATA);
+    EXPECT_NE(ermetadb_create_database(other_path.get()), ER_OK);
+    EXPECT_EQ(ryt::read_file(other.file(kMetadbFile)), text);
 }
 
 }  // namespace

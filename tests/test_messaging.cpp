@@ -1,5 +1,5 @@
 // The messages to the system daemon and the popup menu, as the daemon stand-in
-// receives them on a private session bus.
+// receives them on a private session bus, and the messaging library without a bus.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -33,6 +33,13 @@ Outcome start_task(const char* cmd_line, const char* work_dir, const char* label
     return out;
 }
 
+// Each message the stub got: its destination and its short form.
+Strings sent(const ryt::SysdStub& stub) {
+    Strings out;
+    for (const auto& m : stub.messages()) out.push_back(m.destination + " " + ryt::brief(m));
+    return out;
+}
+
 class Messaging : public testing::Test {
   protected:
     void SetUp() override {
@@ -44,36 +51,19 @@ class Messaging : public testing::Test {
     }
 };
 
-TEST_F(Messaging, EachTaskIsFramedByOneShowAndOneHide) {
-    ryt::SysdStub stub({"--no-exec"});
-    EXPECT_EQ(start_task("viewer \"/l/storage/K/a.pdf\"", "/l/storage/K", "a.pdf", "/icon.png").accepted,
-              true);
-    EXPECT_EQ(start_task("two", "/w", "2", "").accepted, true);
-    ASSERT_TRUE(stub.wait_for_messages(6));
-    g_usleep(100000);
-    auto messages = stub.messages();
-    EXPECT_EQ(ryt::briefs(messages),
-              (Strings{"setBusyShow:show", "startTask:viewer \"/l/storage/K/a.pdf\"", "setBusyShow:hide",
-                       "setBusyShow:show", "startTask:two", "setBusyShow:hide"}));
-    EXPECT_EQ(messages[0].destination, "com.irexnet.popupmenu");
-    EXPECT_EQ(messages[1].destination, "com.irexnet.sysd");
-    EXPECT_EQ(messages[1].args,
-              (Strings{"s:viewer \"/l/storage/K/a.pdf\"", "s:/l/storage/K", "s:a.pdf", "s:/icon.png"}));
-}
-
-// Accepted, refused, unanswered, or no daemon at all: the call never waits, the timeout is
-// put back and busy hidden.
-TEST_F(Messaging, EveryOutcomeRestoresTheTimeoutAndHidesBusy) {
+// Accepted, refused, unanswered, or no daemon at all: the task goes to the daemon between
+// one busy show and one hide to the popup menu; the call never waits, the task's own
+// timeout is used and the context's put back.
+TEST_F(Messaging, EveryOutcomeIsFramedByBusyAndRestoresTheTimeout) {
     const std::vector<std::pair<std::string, bool>> daemons{
         {"--no-exec", true}, {"--refuse", false}, {"--silent", false}, {"", false}};
-    // The task's timeout, not the context's long one, must be the one used.
     ipc_set_start_task_timeout(400);
     for (const auto& [option, accepted] : daemons) {
         std::optional<ryt::SysdStub> stub;
         if (!option.empty()) stub.emplace(Strings{option});
         ASSERT_EQ(eripc_set_timeout(ipc_get_context(), 30000), ERIPC_ERROR_SUCCESS);
         gint64 start = g_get_monotonic_time();
-        Outcome outcome = start_task("viewer x", "/w", "x", "");
+        Outcome outcome = start_task("viewer \"/l/K/a b.pdf\"", "/l/K", "a b.pdf", "/icon.png");
         gint64 waited_ms = (g_get_monotonic_time() - start) / 1000;
         EXPECT_EQ(outcome.accepted, accepted) << option;
         EXPECT_LT(outcome.call_ms, 200) << option;
@@ -85,9 +75,13 @@ TEST_F(Messaging, EveryOutcomeRestoresTheTimeoutAndHidesBusy) {
         EXPECT_EQ(ms, 30000) << option;
         if (!stub) continue;
         ASSERT_TRUE(stub->wait_for_messages(3));
-        EXPECT_EQ(ryt::briefs(stub->messages()),
-                  (Strings{"setBusyShow:show", "startTask:viewer x", "setBusyShow:hide"}))
+        g_usleep(100000);
+        EXPECT_EQ(sent(*stub), (Strings{"com.irexnet.popupmenu setBusyShow:show",
+                                        "com.irexnet.sysd startTask:viewer \"/l/K/a b.pdf\"",
+                                        "com.irexnet.popupmenu setBusyShow:hide"}))
             << option;
+        EXPECT_EQ(stub->messages()[1].args,
+                  (Strings{"s:viewer \"/l/K/a b.pdf\"", "s:/l/K", "s:a b.pdf", "s:/icon.png"}));
     }
 }
 
@@ -98,9 +92,27 @@ TEST_F(Messaging, StopTaskAndBusyShowAreSentAlone) {
     EXPECT_TRUE(ipc_sys_stop_task("viewer \"/a b\""));
     ASSERT_TRUE(stub.wait_for_messages(3));
     g_usleep(100000);
-    EXPECT_EQ(ryt::briefs(stub.messages()),
-              (Strings{"setBusyShow:show", "setBusyShow:hide", "stopTask:viewer \"/a b\""}));
-    EXPECT_EQ(stub.messages()[2].destination, "com.irexnet.sysd");
+    EXPECT_EQ(sent(stub),
+              (Strings{"com.irexnet.popupmenu setBusyShow:show", "com.irexnet.popupmenu setBusyShow:hide",
+                       "com.irexnet.sysd stopTask:viewer \"/a b\""}));
+}
+
+// A reader who only browses must not be locked out because no bus runs.
+TEST(EripcInit, WithoutSessionBusTheContextExistsAndSendsFail) {
+    std::string saved = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    ryt::TempDir dir;
+    g_setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir.file("no-bus")).c_str(), TRUE);
+    eripc_context_t* context = eripc_init("ryxnobus", "1.0", nullptr);
+    g_setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), TRUE);
+    ASSERT_NE(context, nullptr);
+    const char* sysd = "com.irexnet.sysd";
+    EXPECT_EQ(
+        eripc_send_varargs(context, nullptr, nullptr, ERIPC_BUS_SESSION, sysd, "Note", ERIPC_TYPE_INVALID),
+        ERIPC_ERROR);
+    EXPECT_EQ(
+        eripc_send_varargs_and_wait(context, nullptr, ERIPC_BUS_SESSION, sysd, "Note", ERIPC_TYPE_INVALID),
+        ERIPC_ERROR);
+    eripc_destroy(context);
 }
 
 }  // namespace
