@@ -273,6 +273,7 @@ void measure_tag_view(const char* library) {
     // The size the tag column has on the device; no number of tags makes it larger.
     gtk_widget_set_size_request(window, 768, 350);
     double best = 1e12;
+    int shown = 0;
     for (int r = 0; r < 3; ++r) {
         ry_radio_group rgroup{};
         ry_initialize_radio_group(&rgroup);
@@ -284,11 +285,21 @@ void measure_tag_view(const char* library) {
         until_idle();
         best = std::min(best, cpu_ms() - c0);
         GtkTreeModel* model = gtk_icon_view_get_model(GTK_ICON_VIEW(tag_view));
+        shown = gtk_tree_model_iter_n_children(model, nullptr);
         gtk_container_remove(GTK_CONTAINER(window), box);
         g_object_unref(model);
         for (GtkWidget* anchor : {rgroup.tbutton, rgroup.cbutton, rgroup.mbutton}) g_object_unref(anchor);
     }
-    printf("tagview\t%d\t%.2f\n", query_int(db, "SELECT count(*) FROM tags WHERE type=0"), best);
+    double bare = 1e12;
+    for (int r = 0; r < 3; ++r) {
+        double c0 = cpu_ms();
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db, ry_label_texts[1], -1, &raw, nullptr);
+        ry::unique_stmt s(raw);
+        while (s && sqlite3_step(s.get()) == SQLITE_ROW) sqlite3_column_text(s.get(), 1);
+        bare = std::min(bare, cpu_ms() - c0);
+    }
+    printf("tagview\t%d\t%.2f\t%.2f\n", shown, best, bare);
     gtk_widget_destroy(window);
     sqlite3_close(db);
 }
@@ -413,11 +424,13 @@ int run_parent(const std::string& self, std::vector<int> sizes, std::string dir)
             }
         }
     }
-    std::string tag_library = ensure_library(dir, 20000, 20000);
+    // One tag in five is automatic, and not every tag is used: this shows about 22,000.
+    std::string tag_library = ensure_library(dir, 100000, 30000);
     for (const std::string& line : lines_of({self, "--tag-view", tag_library}, {"NO_AT_BRIDGE=1"})) {
         std::vector<std::string> f = fields(line);
-        if (f.size() == 3 && f[0] == "tagview")
-            printf("\ntag view with %s tags: built and laid out in %s ms CPU\n", f[1].c_str(), f[2].c_str());
+        if (f.size() == 4 && f[0] == "tagview")
+            printf("\ntag view with %s tags: built and laid out in %s ms CPU (its statement alone %s ms)\n",
+                   f[1].c_str(), f[2].c_str(), f[3].c_str());
     }
     if (own_dir) {
         std::string rm = "rm -rf '" + dir + "'";

@@ -1,5 +1,6 @@
 // The item listing: which statement runs with which bindings, how rows merge into
-// items, the separator, the recent listing, and what a failing step leaves.
+// items, the separator, the recent listing, and what a failing step leaves; the
+// labels of the collection list and the tag view; the attachment listing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,11 @@ Ids ids(const Rows& rows) {
     for (const ItemRow& r : rows) out.push_back(r.id);
     return out;
 }
+ryt::Labels labels_of(sqlite3* db, int i) {
+    ry::gobject_ptr<GtkListStore> model(ry_create_label_model());
+    ry_initialize_labels(db, i, GTK_TREE_MODEL(model.get()));
+    return ryt::label_rows(GTK_TREE_MODEL(model.get()));
+}
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 ItemRow head(int id, const char* title, const char* first = "", const char* last = "") {
@@ -49,85 +55,135 @@ class Listing : public testing::Test {
 
 // ---- binding ----
 
-TEST_F(Listing, CollectionVariantRunsWithCidOnlyWhenPositive) {
+// The record's fields reach the statement: the collection variant only for a
+// positive collection, both letter patterns, the month pattern in place (the record
+// is its only storage), and the tag slots up to the first empty one, with their sum.
+TEST_F(Listing, StatementsAreBoundFromTheRecord) {
     sql_que.cid = shelf.zeta;
     EXPECT_EQ(ids(lib.list(ZTINCR)), (Ids{shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
-    EXPECT_TRUE(has(ryt::expanded(lib.statement(ZC_TINCR)), "ci.collectionID=" + std::to_string(shelf.zeta)));
-    for (int whole : {-1, 0}) {
-        sql_que.cid = whole;
-        Ids got = ids(lib.list(ZTINCR));
-        EXPECT_NE(std::find(got.begin(), got.end(), shelf.apart), got.end()) << "cid " << whole;
-    }
-}
-
-// Within a collection all three parameters are bound.
-TEST_F(Listing, TitleAndCreatorPatternsFilterTheirColumns) {
+    sql_que.cid = 0;
+    EXPECT_EQ(lib.list(ZTINCR).size(), 10u) << "0: the whole library, ten rows";
     sql_que.title = key('A');
     sql_que.creator = key('Z');
     EXPECT_EQ(lib.list(ZTICR), (Rows{head(shelf.apart, "Apart", "Yu", "Zulu"),
                                      head(shelf.atlas, "Atlas", "Bob", "Zed"), separator_row()}));
-    sql_que.cid = shelf.alpha_collection;
-    EXPECT_EQ(lib.list(ZTICR), (Rows{head(shelf.apart, "Apart", "Yu", "Zulu"), separator_row()}));
-}
-
-TEST_F(Listing, MonthPatternIsBoundInPlace) {
     std::snprintf(sql_que.date, sizeof sql_que.date, "%4d-%02d%%", 2009, 3);
     EXPECT_EQ(ids(lib.list(ZDATE)),
               (Ids{shelf.untitled, shelf.number, shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
-    // The pattern is bound in place, not copied: the record is the only storage.
     sql_que.date[6] = '4';
     EXPECT_TRUE(has(ryt::expanded(lib.statement(ZDATE)), "LIKE '2009-04%'"));
-}
 
-TEST_F(Listing, TagSlotsBoundOnlyWhilePositiveWithTheirSum) {
     const std::string a = std::to_string(shelf.tag_alpha), b = std::to_string(shelf.tag_beta);
     sql_que.tags[0] = shelf.tag_alpha;
-    EXPECT_EQ(ids(lib.list(ZTAGED)), (Ids{shelf.atlas, shelf.atlas, shelf.atlas, shelf.art, -1}));
-    std::string text = ryt::expanded(lib.statement(ZTAGED));
-    EXPECT_TRUE(has(text, "IN (" + a + ",NULL,NULL)") && has(text, "SUM(tagID)=" + a + ")")) << text;
     sql_que.tags[1] = shelf.tag_beta;
     EXPECT_EQ(ids(lib.list(ZTAGED)), (Ids{shelf.atlas, shelf.atlas, shelf.atlas, -1}));
-    // An empty slot ends the bindings: the third is not bound although the sum counts it,
-    // and slot 1 keeps its last binding.
+    // The third slot is not bound although the sum counts it; slot 1 keeps its last binding.
     sql_que.tags[1] = 0;
     sql_que.tags[2] = shelf.tag_beta;
     lib.list(ZTAGED);
-    text = ryt::expanded(lib.statement(ZTAGED));
+    const std::string text = ryt::expanded(lib.statement(ZTAGED));
     EXPECT_TRUE(has(text, "IN (" + a + "," + b + ",NULL)")) << text;
     EXPECT_TRUE(has(text, "=" + std::to_string(shelf.tag_alpha + shelf.tag_beta) + ")")) << text;
 }
 
 // ---- merging and the separator ----
 
-TEST_F(Listing, TitleOrderGivesOneHeadRowAndContinuationRowsPerItem) {
+// By title, an item gives a head row and a continuation row for each further
+// creator; by creator, its title repeats where its creators sort apart.
+TEST_F(Listing, RowsMergeIntoItemsByTitleAndRepeatTheTitleByCreator) {
     sql_que.title = key('A');
-    EXPECT_EQ(lib.list(ZTINCR), (Rows{
-                                    head(shelf.apart, "Apart", "Xi", "Aaron"),
-                                    more(shelf.apart, "Yu", "Zulu"),
-                                    head(shelf.atlas, "Atlas", "Ann", "Lee"),
-                                    more(shelf.atlas, "Cy", "Mid"),
-                                    more(shelf.atlas, "Bob", "Zed"),
-                                    head(shelf.theme, "On a Theme"),  // "On " then "a Theme"
-                                    head(shelf.art, "The Art of Listing", "Tom", "Young"),
-                                    separator_row(),
-                                }));
-    EXPECT_EQ(std::string(ry_separator_text), std::string(81, '-'));
+    EXPECT_EQ(lib.list(ZTINCR),
+              (Rows{head(shelf.apart, "Apart", "Xi", "Aaron"), more(shelf.apart, "Yu", "Zulu"),
+                    head(shelf.atlas, "Atlas", "Ann", "Lee"), more(shelf.atlas, "Cy", "Mid"),
+                    more(shelf.atlas, "Bob", "Zed"), head(shelf.theme, "On a Theme"),  // "On " then "a Theme"
+                    head(shelf.art, "The Art of Listing", "Tom", "Young"), separator_row()}));
+    EXPECT_EQ(
+        lib.list(ZNCRTI),
+        (Rows{head(shelf.theme, "On a Theme"), head(shelf.apart, "Apart", "Xi", "Aaron"),
+              head(shelf.atlas, "Atlas", "Ann", "Lee"), more(shelf.atlas, "Cy", "Mid"),  // adjacent: merged
+              head(shelf.art, "The Art of Listing", "Tom", "Young"), head(shelf.atlas, "Atlas", "Bob", "Zed"),
+              head(shelf.apart, "Apart", "Yu", "Zulu"), separator_row()}));
     sql_que.title = key('Q');
     EXPECT_EQ(lib.list(ZTINCR), Rows{separator_row()});
 }
 
-TEST_F(Listing, CreatorOrderRepeatsTheTitleWhenCreatorsSortApart) {
-    sql_que.title = key('A');
-    EXPECT_EQ(lib.list(ZNCRTI), (Rows{
-                                    head(shelf.theme, "On a Theme"),
-                                    head(shelf.apart, "Apart", "Xi", "Aaron"),
-                                    head(shelf.atlas, "Atlas", "Ann", "Lee"),
-                                    more(shelf.atlas, "Cy", "Mid"),  // adjacent: merged
-                                    head(shelf.art, "The Art of Listing", "Tom", "Young"),
-                                    head(shelf.atlas, "Atlas", "Bob", "Zed"),
-                                    head(shelf.apart, "Apart", "Yu", "Zulu"),
-                                    separator_row(),
-                                }));
+// ---- labels ----
+
+TEST_F(Listing, CollectionsByBytesAndTypeZeroTagsByNocaseWhateverTheLocale) {
+    const ryt::Labels collections{
+        {-1, "*"}, {shelf.beta_collection, "Beta"}, {shelf.zeta, "Zeta"}, {shelf.alpha_collection, "alpha"}};
+    // charlie is on no item.
+    const ryt::Labels tags{{shelf.tag_alpha, "alpha"}, {shelf.tag_beta, "Beta"}};
+    EXPECT_EQ(labels_of(lib.db(), 0), collections);
+    EXPECT_EQ(labels_of(lib.db(), 1), tags);
+    ryt::TempDir locales;
+    if (!ryt::use_german_latin1_locale(locales)) GTEST_SKIP() << "no de_DE.ISO-8859-1 locale";
+    ryt::Labels german_collections = labels_of(lib.db(), 0), german_tags = labels_of(lib.db(), 1);
+    setlocale(LC_ALL, "C");
+    g_unsetenv("LOCPATH");
+    EXPECT_EQ(german_collections, collections);
+    EXPECT_EQ(german_tags, tags);
+}
+
+TEST(LabelsFailure, TextThatDoesNotCompileLeavesTheModelAndSaysWhy) {
+    ryt::TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.file("other.sqlite").c_str(), &db), SQLITE_OK);
+    ry::gobject_ptr<GtkListStore> model(ry_create_label_model());
+    gtk_list_store_insert_with_values(model.get(), nullptr, -1, LABEL_ID, 7, LABEL_NAME, "before", -1);
+    testing::internal::CaptureStderr();
+    ry_initialize_labels(db, 0, GTK_TREE_MODEL(model.get()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "SQL Error: no such table: collections\n");
+    EXPECT_EQ(ryt::label_rows(GTK_TREE_MODEL(model.get())), (ryt::Labels{{7, "before"}}));
+    sqlite3_close(db);
+}
+
+// ---- attachments ----
+
+// What column n of the view shows for the model's row `row`.
+std::string shown(GtkTreeView* view, int n, int row) {
+    GtkTreeModel* model = gtk_tree_view_get_model(view);
+    GtkTreeIter iter;
+    EXPECT_TRUE(gtk_tree_model_iter_nth_child(model, &iter, nullptr, row));
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(view, n);
+    gtk_tree_view_column_cell_set_cell_data(column, model, &iter, FALSE, FALSE);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    gchar* text = nullptr;
+    g_object_get(cells->data, "text", &text, NULL);
+    g_list_free(cells);
+    std::string s = text ? text : "<null>";
+    g_free(text);
+    return s;
+}
+
+// Under "A": Apart (rows 0, 1), Atlas (rows 2 to 4), On a Theme, The Art of Listing,
+// separator. Each activation replaces the attachments, each prepended as the library
+// hands it out; the separator, no selection or another listing keep them.
+TEST_F(Listing, ActivatingAnItemRowListsItsAttachments) {
+    sql_que.title = search_buttons[1].que;
+    ASSERT_EQ(lib.list(ZTINCR)[2].id, shelf.atlas);
+    EXPECT_EQ(shown(lib.item_list(), 0, 6) + "|" + shown(lib.item_list(), 1, 6) + "|" +
+                  shown(lib.item_list(), 2, 6),
+              "The Art of Listing|Tom|Young");
+    EXPECT_EQ(shown(lib.item_list(), 1, 5), "");
+    const std::vector<std::string> atlas{"application/epub+zip|storage:atlas.epub", "|http://example.org",
+                                         "application/pdf|storage:atlas.pdf"};
+    lib.activate_item_row(2);
+    EXPECT_EQ(lib.attachments(), atlas);
+    EXPECT_EQ(shown(lib.attachment_list(), 0, 0) + "|" + shown(lib.attachment_list(), 1, 0),
+              "application/epub+zip|storage:atlas.epub");
+    lib.activate_item_row(1);  // Apart, another item
+    EXPECT_EQ(lib.attachments().size(), 1u);
+    lib.activate_item_row(4);  // Atlas again, from its third creator's row
+    EXPECT_EQ(lib.attachments(), atlas);
+    lib.activate_item_row(7);  // the separator
+    gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(lib.item_list()));
+    ry_list_attachments(lib.item_list(), nullptr, nullptr, lib.data());
+    g_queue_push_tail(lib.history(), GINT_TO_POINTER(shelf.art));
+    ry_list_recent_items(lib.data());
+    EXPECT_EQ(lib.attachments(), atlas);
+    lib.activate_item_row(0);  // The Art of Listing: no attachments
+    EXPECT_TRUE(lib.attachments().empty());
 }
 
 // ---- recent listing ----
@@ -152,28 +208,6 @@ TEST_F(Listing, RecentListsHistoryHeadToTailSkippingEmptyAndVanished) {
     for (int i = 0; i < 10; ++i) g_queue_push_tail(lib.history(), GINT_TO_POINTER(-1));
     ry_list_recent_items(lib.data());
     EXPECT_EQ(lib.items(), Rows{separator_row()});
-}
-
-// ---- the focus-gated wrapper ----
-
-TEST_F(Listing, SelectionWrapperListsOnlyWhileItsViewHasTheFocus) {
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    GtkWidget* box = gtk_vbox_new(FALSE, 0);
-    GtkWidget* button = gtk_button_new_with_label("key");
-    GtkWidget* other = ry_create_attachment_list();
-    gtk_container_add(GTK_CONTAINER(window), box);
-    gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), other, FALSE, FALSE, 0);
-    ASSERT_TRUE(ryt::present_with_focus(window));
-    sql_que.title = key('A');
-    sql_que.sql = ZTINCR;
-    for (GtkWidget* focus : {button, other}) {
-        gtk_widget_grab_focus(focus);
-        ry_list_items_by_selection(gtk_tree_view_get_selection(GTK_TREE_VIEW(other)), lib.data());
-        EXPECT_EQ(lib.items().size() > 1, focus == other);
-    }
-    g_object_unref(gtk_tree_view_get_model(GTK_TREE_VIEW(other)));
-    gtk_widget_destroy(window);
 }
 
 // ---- NULL texts ----
@@ -291,6 +325,7 @@ TEST_P(OwnedListing, EveryListingShowsEachVisibleItemWithAllItsCreators) {
         {"tag on the trash", ZTAGED, '*', '*', "", o.grey, 0, {}},
         {"collection", ZTINCR, '*', '*', "", 0, o.collection, {untitled, atlas}},
         {"tag in collection", ZTAGED, '*', '*', "", o.red, o.collection, {untitled, atlas}},
+        {"title and creator in collection", ZTICR, 'A', 'L', "", 0, o.collection, {atlas}},
     };
     for (const Case& c : cases) {
         sql_que = {c.collection ? c.collection : -1, key(c.title), key(c.creator), "", {c.tag, 0, 0}, -1};
@@ -307,13 +342,11 @@ TEST_P(OwnedListing, EveryListingShowsEachVisibleItemWithAllItsCreators) {
 
 // Only tags that lead to an item are offered; a trashed item's attachments are not listed.
 TEST_P(OwnedListing, TagsLeadSomewhereAndTrashedAttachmentsStayHidden) {
-    ry::gobject_ptr<GtkListStore> tags(ry_create_label_model());
-    ry_initialize_labels(lib->db(), 1, GTK_TREE_MODEL(tags.get()));
-    EXPECT_EQ(ryt::label_rows(GTK_TREE_MODEL(tags.get())),
-              (std::vector<ryt::LabelRow>{{o.green, "green"}, {o.red, "red"}}));
+    EXPECT_EQ(labels_of(lib->db(), 1), (ryt::Labels{{o.green, "green"}, {o.red, "red"}}));
     for (auto [id, n] : {std::pair{o.atlas, 1u}, {o.anchor, 0u}}) {
-        gtk_list_store_clear(GTK_LIST_STORE(lib->item_model()));
-        gtk_list_store_insert_with_values(GTK_LIST_STORE(lib->item_model()), nullptr, 0, ITEM_ID, id, -1);
+        GtkListStore* items = GTK_LIST_STORE(gtk_tree_view_get_model(lib->item_list()));
+        gtk_list_store_clear(items);
+        gtk_list_store_insert_with_values(items, nullptr, 0, ITEM_ID, id, -1);
         lib->activate_item_row(0);
         EXPECT_EQ(lib->attachments().size(), n) << id;
     }

@@ -1,6 +1,6 @@
-// The main window as the program builds it: what it shows first, and its geometry
-// on the screens of small and large e-paper readers whose X servers report 100 dpi:
-// every part on screen, keys, rows and text large enough on the device itself.
+// The main window as the program builds it with its style file, on the screens of
+// small and large e-paper readers whose X servers report 100 dpi: what it shows
+// first, every part on screen, keys, rows and text large enough on the device itself.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,55 +11,6 @@
 #include "window_fixture.h"
 
 namespace {
-
-class WindowLayout : public ryt::WindowFixture {
-  protected:
-    // A library with `collections` collections and `tags` tags besides two items.
-    void build_library(int collections, int tags) {
-        build([&](libgen::LibraryBuilder& lib) {
-            atlas_ = lib.add_item({.title = "Atlas of Birds", .creators = {{"Ann", "Lee"}}});
-            bee_ = lib.add_item({.title = "The Bee Book", .creators = {{"Bob", "Carter"}}});
-            for (int i = 0; i < collections; ++i) lib.add_collection("Collection " + std::to_string(i));
-            for (int i = 0; i < tags; ++i) lib.tag_item(atlas_, lib.add_tag("tag" + std::to_string(i)));
-            // Most recent first.
-            g_queue_push_tail(&history_, GINT_TO_POINTER(bee_));
-            g_queue_push_tail(&history_, GINT_TO_POINTER(-1));
-            g_queue_push_tail(&history_, GINT_TO_POINTER(atlas_));
-        });
-    }
-
-    int atlas_ = 0, bee_ = 0;
-};
-
-TEST_F(WindowLayout, FirstShowListsRecentItemsWithFocusOnCollections) {
-    build_library(2, 3);
-    std::vector<int> ids = ryt::model_ids(item_model(), ITEM_ID);
-    ASSERT_GE(ids.size(), 2u);
-    EXPECT_EQ(ids[0], bee_);
-    EXPECT_EQ(ids[1], atlas_);
-    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window_)), collection_list_);
-    EXPECT_EQ(gtk_tree_model_iter_n_children(
-                  gtk_tree_view_get_model(GTK_TREE_VIEW(search_data_.attachment_list)), nullptr),
-              0);
-    // Nothing has been chosen through the keys yet.
-    EXPECT_EQ(sql_que.sql, -1);
-    EXPECT_EQ(sql_que.cid, -1);
-}
-
-TEST_F(WindowLayout, TagColumnHasLabelAndFifteenPixelBand) {
-    build_library(2, 3);
-    GtkWidget* column = gtk_widget_get_parent(gtk_widget_get_parent(tag_view()));
-    GtkWidget* label = ryt::nth_child(column, 0);
-    GtkWidget* band = ryt::nth_child(column, 1);
-    ASSERT_TRUE(GTK_IS_LABEL(label));
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "Tag");
-    EXPECT_STREQ(gtk_widget_get_name(label), "tag-label");
-    ASSERT_TRUE(GTK_IS_EVENT_BOX(band));
-    EXPECT_STREQ(gtk_widget_get_name(band), "tag-label");
-    EXPECT_EQ(band->allocation.height, 15);
-    EXPECT_FALSE(GTK_WIDGET_CAN_FOCUS(band));
-    EXPECT_STREQ(gtk_widget_get_name(GTK_WIDGET(search_data_.attachment_list)), "attachment-list-ryx");
-}
 
 struct Screen {
     const char* name;
@@ -82,7 +33,7 @@ void collect(GtkWidget* widget, std::vector<GtkWidget*>* out) {
             out);
 }
 
-class WindowGeometry : public WindowLayout, public testing::WithParamInterface<Screen> {
+class WindowGeometry : public ryt::WindowFixture, public testing::WithParamInterface<Screen> {
   protected:
     void SetUp() override {
         const Screen& screen = GetParam();
@@ -107,7 +58,7 @@ class WindowGeometry : public WindowLayout, public testing::WithParamInterface<S
         });
     }
     void TearDown() override {
-        WindowLayout::TearDown();
+        WindowFixture::TearDown();
         ry_set_layout(ry_layout_for_screen(gdk_screen_get_default()));
     }
 
@@ -194,11 +145,25 @@ class WindowGeometry : public WindowLayout, public testing::WithParamInterface<S
         EXPECT_GE(whole_rows(search_data_.item_list), 1);
         EXPECT_GE(whole_rows(search_data_.attachment_list), least_attachment_rows);
         EXPECT_GE(whole_rows(GTK_TREE_VIEW(collection_list_)), 1);
+        // The style file's tag height, scaled to the screen.
+        gint item_height = 0;
+        gtk_widget_style_get(tag_view(), "item-height", &item_height, NULL);
+        EXPECT_GE(tag_line_height(), int(item_height * ry_sizes().scale));
         EXPECT_GE(mm(tag_line_height()), 6.0);
+        EXPECT_TRUE(log_.messages.empty()) << log_.messages.front();
     }
+
+    ryt::MessageLog log_;
 };
 
 TEST_P(WindowGeometry, EverythingFitsTheScreenAndThePen) {
+    // At first the recent items, most recent first, and the focus on the collections.
+    std::vector<int> recent = ryt::model_ids(item_model(), ITEM_ID);
+    ASSERT_GE(recent.size(), 2u);
+    EXPECT_EQ(recent[0], GPOINTER_TO_INT(g_queue_peek_nth(&history_, 0)));
+    EXPECT_EQ(recent[1], GPOINTER_TO_INT(g_queue_peek_nth(&history_, 1)));
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window_)), collection_list_);
+    EXPECT_EQ(sql_que.sql, -1);
     check("start", 6, 0);
     click(title_key(0));
     check("whole library", 6, 0);

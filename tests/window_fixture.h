@@ -7,30 +7,12 @@
 
 #include <algorithm>
 #include <functional>
-#include <string>
-#include <vector>
+#include <optional>
 
-#include "gtk_include.h"
-#include "libgen.h"
+#include "list_fixture.h"
 #include "main.h"
-#include "ry_library.h"
-#include "ry_model.h"
-#include "ry_que.h"
-#include "ry_sql.h"
-#include "test_support.h"
 
 namespace ryt {
-
-// Makes the toplevel believe it has the keyboard focus, as under a window manager,
-// so that a view given the focus gets GTK_HAS_FOCUS.
-inline void focus_toplevel(GtkWidget* window) {
-    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
-    event->focus_change.window = GDK_WINDOW(g_object_ref(window->window));
-    event->focus_change.send_event = TRUE;
-    event->focus_change.in = TRUE;
-    gtk_widget_send_focus_change(window, event);
-    gdk_event_free(event);
-}
 
 // The child attached at (left, top) of a table; nullptr when the cell is empty.
 inline GtkWidget* table_cell(GtkWidget* table, guint left, guint top) {
@@ -46,43 +28,20 @@ inline GtkWidget* table_cell(GtkWidget* table, guint left, guint top) {
     return found;
 }
 
-inline GtkWidget* nth_child(GtkWidget* container, guint n) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(container));
-    GtkWidget* child = GTK_WIDGET(g_list_nth_data(children, n));
-    g_list_free(children);
-    return child;
-}
-
 inline bool is_pressed(GtkWidget* button) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)); }
-
-// The item ids of the item model, separator rows included (as -1).
-inline std::vector<int> model_ids(GtkTreeModel* model, int column) {
-    std::vector<int> ids;
-    GtkTreeIter iter;
-    for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
-         ok = gtk_tree_model_iter_next(model, &iter)) {
-        gint id = 0;
-        gtk_tree_model_get(model, &iter, column, &id, -1);
-        ids.push_back(id);
-    }
-    return ids;
-}
 
 // Builds the window exactly as the program does, over a library written by fill.
 class WindowFixture : public ::testing::Test {
   protected:
     void build(const std::function<void(libgen::LibraryBuilder&)>& fill) {
-        sql_que = {-1, "*", "*", "*", {0, 0, 0}, -1};
         {
             libgen::ClassicLibraryBuilder lib(dir_.path());
             fill(lib);
             lib.finish();
         }
-        const std::string path = dir_.path() + "/zotero.sqlite";
-        ASSERT_EQ(ry_open_library(path.c_str(), &db_), SQLITE_OK);
-        ASSERT_TRUE(ry_sql_try_prepare(db_, statements_));
+        library_.emplace(dir_.file("zotero.sqlite"));
         window_ = create_main_window();
-        main_box_ = build_window_contents(window_, db_, statements_, &history_,
+        main_box_ = build_window_contents(window_, library_->db(), library_->statements(), &history_,
                                           const_cast<gchar*>(dir_.path().c_str()), &rgroup_, &search_data_,
                                           &collection_list_);
         gtk_widget_show(main_box_);
@@ -97,20 +56,15 @@ class WindowFixture : public ::testing::Test {
         flush_events();
         for (GtkWidget* anchor : {rgroup_.tbutton, rgroup_.cbutton, rgroup_.mbutton})
             if (anchor) g_object_unref(anchor);
-        for (auto* s : statements_) sqlite3_finalize(s);
-        if (db_) sqlite3_close(db_);
+        library_.reset();
         g_queue_clear(&history_);
     }
 
     // GtkBox lists the children packed at the start first, then those packed at the
     // end from the outermost in: attachment list, item box, separator, browse row,
-    // separator, search box.
-    GtkWidget* item_box() const { return nth_child(main_box_, 1); }
-    GtkWidget* browse_row() const { return nth_child(main_box_, 3); }
-    // The search box: a grid of letter keys, a separator, a grid of month keys.
-    GtkWidget* search_box() const { return nth_child(main_box_, 5); }
-    GtkWidget* letter_grid() const { return nth_child(search_box(), 0); }
-    GtkWidget* month_grid() const { return nth_child(search_box(), 2); }
+    // separator, search box (letter keys, separator, month keys).
+    GtkWidget* letter_grid() const { return nth_child(nth_child(main_box_, 5), 0); }
+    GtkWidget* month_grid() const { return nth_child(nth_child(main_box_, 5), 2); }
     GtkWidget* title_key(int i) const { return table_cell(letter_grid(), i + 3, 0); }
     GtkWidget* creator_key(int i) const { return table_cell(letter_grid(), i + 3, 1); }
     GtkWidget* month_key(int i) const { return table_cell(month_grid(), i + 3, 0); }
@@ -158,8 +112,7 @@ class WindowFixture : public ::testing::Test {
     }
 
     TempDir dir_;
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* statements_[ZLAST] = {};
+    std::optional<OpenLibrary> library_;
     GQueue history_ = G_QUEUE_INIT;
     ry_radio_group rgroup_{};
     ry_search_data search_data_{};

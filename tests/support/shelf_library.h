@@ -10,10 +10,8 @@
 namespace ryt {
 
 struct Shelf {
-    int atlas, art, theme, apart, number, untitled, note, attachment_item;
-    int zeta, alpha_collection, beta_collection;
-    int tag_alpha, tag_beta, tag_charlie, tag_gamma_auto, tag_alpha_auto;
-    int pdf, url, epub;  // attachment item ids of atlas, in insertion order
+    int atlas, art, theme, apart, number, untitled;
+    int zeta, alpha_collection, beta_collection, tag_alpha, tag_beta;
 };
 
 inline Shelf write_shelf(const std::string& dir) {
@@ -33,43 +31,38 @@ inline Shelf write_shelf(const std::string& dir) {
         b.add_item({.title = "1984", .creators = {{"Geo", "Orwell"}}, .date_added = "2009-03-10 10:00:00"});
     s.untitled = b.add_item({.creators = {{"No", "Title"}}, .date_added = "2009-03-10 10:00:00"});
     // A note and an attachment item that carry titles and would match every filter.
-    s.note = b.add_item({.type = item_type::note,
-                         .title = "Annotated note",
-                         .creators = {{"Ann", "Lee"}},
-                         .date_added = "2009-03-15 10:00:00"});
-    s.attachment_item = b.add_attachment({.parent = 0,
-                                          .mime_type = "application/pdf",
-                                          .file = "loose.pdf",
-                                          .contents = "%PDF",
-                                          .title = "Atlas loose scan",
-                                          .date_added = "2009-03-15 10:00:00"})
-                            .item_id;
-    s.pdf = b.add_attachment(
-                 {.parent = s.atlas, .mime_type = "application/pdf", .file = "atlas.pdf", .contents = "%PDF"})
-                .item_id;
-    s.url =
-        b.add_attachment({.parent = s.atlas, .link_mode = LinkMode::linked_url, .url = "http://example.org"})
-            .item_id;
-    s.epub =
-        b.add_attachment(
-             {.parent = s.atlas, .mime_type = "application/epub+zip", .file = "atlas.epub", .contents = "PK"})
-            .item_id;
+    const int note = b.add_item({.type = item_type::note,
+                                 .title = "Annotated note",
+                                 .creators = {{"Ann", "Lee"}},
+                                 .date_added = "2009-03-15 10:00:00"});
+    const int attachment_item = b.add_attachment({.parent = 0,
+                                                  .mime_type = "application/pdf",
+                                                  .file = "loose.pdf",
+                                                  .contents = "%PDF",
+                                                  .title = "Atlas loose scan",
+                                                  .date_added = "2009-03-15 10:00:00"})
+                                    .item_id;
+    b.add_attachment(
+        {.parent = s.atlas, .mime_type = "application/pdf", .file = "atlas.pdf", .contents = "%PDF"});
+    b.add_attachment({.parent = s.atlas, .link_mode = LinkMode::linked_url, .url = "http://example.org"});
+    b.add_attachment(
+        {.parent = s.atlas, .mime_type = "application/epub+zip", .file = "atlas.epub", .contents = "PK"});
     b.add_attachment({.parent = s.apart, .mime_type = "text/html", .file = "apart.html", .contents = "<p>"});
 
     s.zeta = b.add_collection("Zeta");
     s.alpha_collection = b.add_collection("alpha");
     s.beta_collection = b.add_collection("Beta", s.zeta);
-    for (int id : {s.atlas, s.art, s.note, s.attachment_item}) b.add_to_collection(s.zeta, id);
+    for (int id : {s.atlas, s.art, note, attachment_item}) b.add_to_collection(s.zeta, id);
     b.add_to_collection(s.alpha_collection, s.apart);
 
     s.tag_alpha = b.add_tag("alpha");
     s.tag_beta = b.add_tag("Beta");
-    s.tag_charlie = b.add_tag("charlie");
-    s.tag_gamma_auto = b.add_tag("gamma", tag_automatic);
-    s.tag_alpha_auto = b.add_tag("alpha", tag_automatic);
-    for (int id : {s.atlas, s.art, s.note, s.attachment_item}) b.tag_item(id, s.tag_alpha);
+    b.add_tag("charlie");
+    const int gamma_auto = b.add_tag("gamma", tag_automatic);
+    b.add_tag("alpha", tag_automatic);
+    for (int id : {s.atlas, s.art, note, attachment_item}) b.tag_item(id, s.tag_alpha);
     b.tag_item(s.atlas, s.tag_beta);
-    b.tag_item(s.apart, s.tag_gamma_auto);
+    b.tag_item(s.apart, gamma_auto);
     b.finish();
     return s;
 }
