@@ -89,10 +89,10 @@ const char* const ry_statement_texts[ZLAST] = {
 
 const char* const ry_label_texts[2] = {
     "SELECT c.collectionID,c.collectionName FROM collections c ORDER BY c.collectionName DESC",
-    // Only tags that lead to some item.
-    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND t.tagID IN (SELECT tagID FROM taggedItems) ORDER "
-    "BY "
-    "t.name DESC",
+    // Only tags that lead to some item; asked per tag, so that the first item found
+    // answers and the library's other tagged items are never read.
+    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND EXISTS (SELECT 1 FROM taggedItems ti WHERE "
+    "ti.tagID=t.tagID) ORDER BY t.name DESC",
 };
 
 const char* const ry_separator_text =
