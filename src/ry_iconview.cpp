@@ -9,10 +9,23 @@
 static GType class_type = 0;
 static gpointer g_parent_class = nullptr;
 
+// GtkIconView measures and places every item again on each allocation, also on the
+// one of unchanged size that follows its own first layout: with thousands of tags
+// that is a second whole layout. Whatever changes the items queues a layout of its
+// own, so an allocation that changes nothing is left out.
+static void ry_icon_view_size_allocate(GtkWidget* widget, GtkAllocation* allocation) {
+    const GtkAllocation& now = widget->allocation;
+    if (allocation->x == now.x && allocation->y == now.y && allocation->width == now.width &&
+        allocation->height == now.height)
+        return;
+    GTK_WIDGET_CLASS(g_parent_class)->size_allocate(widget, allocation);
+}
+
 static void ry_icon_view_class_init(gpointer klass, gpointer) {
     // No key binding of our own: the widget keeps GtkIconView's.
     gtk_binding_set_by_class(klass);
     g_parent_class = g_type_class_peek_parent(klass);
+    GTK_WIDGET_CLASS(klass)->size_allocate = ry_icon_view_size_allocate;
     gtk_widget_class_install_style_property(
         GTK_WIDGET_CLASS(klass),
         g_param_spec_int("item-height", "Item height", "Height in pixels occupied by text and pixbuf",

@@ -425,7 +425,10 @@ std::vector<int> ids_of(sqlite3* db, const char* sql) {
 std::string id_list(const std::vector<int>& ids) {
     if (ids.empty()) return "NULL";
     std::string out;
-    for (int id : ids) out += (out.empty() ? "" : ",") + std::to_string(id);
+    for (int id : ids) {
+        if (!out.empty()) out += ',';
+        out += std::to_string(id);
+    }
     return out;
 }
 

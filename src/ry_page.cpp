@@ -3,7 +3,9 @@
 // measures and draws only the page, whatever the listing's length.
 #include "ry_page.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "ry_model.h"
 #include "ry_raii.h"
@@ -17,8 +19,12 @@ constexpr size_t kBlock = 64 * 1024;
 }  // namespace
 
 void ry_item_rows::clear() {
-    rows_.clear();
-    names_.clear();
+    // Given back, not kept: the next listing may be a page where this was a library.
+    std::deque<Row>().swap(rows_);
+    for (TextSet* set : {&titles_, &names_}) {
+        std::vector<uint32_t>().swap(set->slots);
+        set->count = 0;
+    }
     blocks_.clear();
     used_ = 0;
 }
@@ -50,21 +56,45 @@ uint32_t ry_item_rows::store(const char* bytes, size_t n) {
     return offset;
 }
 
-uint32_t ry_item_rows::store_names(const char* first, const char* last) {
-    key_.assign(first);
-    key_.push_back('\0');
-    key_.append(last);
-    key_.push_back('\0');
-    auto found = names_.find(key_);
-    if (found != names_.end()) return found->second;
-    uint32_t offset = store(key_.data(), key_.size());
-    names_.emplace(std::string_view(text(offset), key_.size()), offset);
-    return offset;
+std::string_view ry_item_rows::stored(uint32_t offset, int parts) const {
+    const char* begin = text(offset);
+    const char* end = begin;
+    for (int p = 0; p < parts; ++p) end += strlen(end) + 1;
+    return {begin, size_t(end - begin)};
 }
 
-void ry_item_rows::append(gint64 id, const char* title, const char* first, const char* last) {
-    uint32_t t = title != nullptr ? store(title, strlen(title) + 1) : kNone;
-    uint32_t names = first != nullptr && last != nullptr ? store_names(first, last) : kNone;
+void ry_item_rows::grow(TextSet& set) {
+    std::vector<uint32_t> old(std::max<size_t>(set.slots.size() * 2, 1024), kNone);
+    old.swap(set.slots);
+    const size_t mask = set.slots.size() - 1;
+    for (uint32_t offset : old) {
+        if (offset == kNone) continue;
+        size_t slot = std::hash<std::string_view>{}(stored(offset, set.parts)) & mask;
+        while (set.slots[slot] != kNone) slot = (slot + 1) & mask;
+        set.slots[slot] = offset;
+    }
+}
+
+uint32_t ry_item_rows::intern(TextSet& set, std::string_view key) {
+    if (2 * (set.count + 1) > set.slots.size()) grow(set);
+    const size_t mask = set.slots.size() - 1;
+    size_t slot = std::hash<std::string_view>{}(key)&mask;
+    for (; set.slots[slot] != kNone; slot = (slot + 1) & mask)
+        if (stored(set.slots[slot], set.parts) == key) return set.slots[slot];
+    ++set.count;
+    return set.slots[slot] = store(key.data(), key.size());
+}
+
+void ry_item_rows::append(gint id, const char* title, const char* first, const char* last) {
+    uint32_t t = title != nullptr ? intern(titles_, {title, strlen(title) + 1}) : kNone;
+    uint32_t names = kNone;
+    if (first != nullptr && last != nullptr) {
+        key_.assign(first);
+        key_.push_back('\0');
+        key_.append(last);
+        key_.push_back('\0');
+        names = intern(names_, key_);
+    }
     rows_.push_back({id, t, names});
 }
 
@@ -95,13 +125,9 @@ ItemPage* page_of(GtkWidget* view) {
 }
 
 // The four columns of row i as the model holds them; unset columns are NULL.
-void set_row_values(GtkTreeModel* model, const ry_item_rows& rows, size_t i, GValue (&values)[4]) {
-    GType id_type = gtk_tree_model_get_column_type(model, ITEM_ID);
-    g_value_init(&values[0], id_type);
-    if (id_type == G_TYPE_INT64)
-        g_value_set_int64(&values[0], rows.id(i));
-    else
-        g_value_set_int(&values[0], gint(rows.id(i)));
+void set_row_values(const ry_item_rows& rows, size_t i, GValue (&values)[4]) {
+    g_value_init(&values[0], G_TYPE_INT);
+    g_value_set_int(&values[0], rows.id(i));
     const char* texts[3] = {rows.title(i), rows.first(i), rows.last(i)};
     for (int c = 0; c < 3; ++c) {
         g_value_init(&values[c + 1], G_TYPE_STRING);
@@ -113,7 +139,7 @@ gint kColumns[4] = {ITEM_ID, ITEM_TITLE, ITEM_CREATOR_FIRSTNAME, ITEM_CREATOR_LA
 
 void insert_row(GtkListStore* store, GtkTreeIter* iter, const ry_item_rows& rows, size_t i) {
     GValue values[4] = {G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT, G_VALUE_INIT};
-    set_row_values(GTK_TREE_MODEL(store), rows, i, values);
+    set_row_values(rows, i, values);
     gtk_list_store_insert_with_valuesv(store, iter, -1, kColumns, values, 4);
     for (GValue& v : values) g_value_unset(&v);
 }

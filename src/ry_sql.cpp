@@ -89,10 +89,10 @@ const char* const ry_statement_texts[ZLAST] = {
 
 const char* const ry_label_texts[2] = {
     "SELECT c.collectionID,c.collectionName FROM collections c ORDER BY c.collectionName DESC",
-    // Only tags that lead to some item.
-    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND t.tagID IN (SELECT tagID FROM taggedItems) ORDER "
-    "BY "
-    "t.name DESC",
+    // Only tags that lead to some item; asked per tag, so that the first item found
+    // answers and the library's other tagged items are never read.
+    "SELECT t.tagID,t.name FROM tags t WHERE t.type=0 AND EXISTS (SELECT 1 FROM taggedItems ti WHERE "
+    "ti.tagID=t.tagID) ORDER BY t.name DESC",
 };
 
 const char* const ry_separator_text =
@@ -143,6 +143,18 @@ bool listable_id(sqlite3_stmt* statement, int column, int* id) {
     if (wide < 0 || wide > G_MAXINT) return false;
     *id = int(wide);
     return true;
+}
+
+// Each row the statement gives goes first into the store, emptied before.
+template <typename Insert>
+void prepend_rows(sqlite3_stmt* statement, GtkTreeModel* model, Insert insert) {
+    GtkListStore* store = GTK_LIST_STORE(model);
+    ry::StmtResetGuard reset(statement);
+    gtk_list_store_clear(store);
+    int rc, id;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        if (listable_id(statement, 0, &id)) insert(store, id);
+    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
 }
 
 }  // namespace
@@ -276,17 +288,12 @@ void ry_list_items_by_icon_selection(GtkIconView* iconview, gpointer data) {
 void ry_list_recent_items_by_button(GtkWidget*, gpointer data) { ry_list_recent_items(data); }
 
 void ry_prepend_attachments(sqlite3_stmt* statement, GtkTreeModel* model) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    ry::StmtResetGuard reset(statement);
-    gtk_list_store_clear(store);
-    int rc, id;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        if (listable_id(statement, 0, &id))
-            gtk_list_store_insert_with_values(
-                store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
-                ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
-                ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
-    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+    prepend_rows(statement, model, [statement](GtkListStore* store, int id) {
+        gtk_list_store_insert_with_values(
+            store, nullptr, 0, ATTACHMENT_SOURCE_ID, id, ATTACHMENT_MIMETYPE, column_text(statement, 1),
+            ATTACHMENT_PATH, column_text(statement, 2), ATTACHMENT_KEY, column_text(statement, 3),
+            ATTACHMENT_LINK_MODE, sqlite3_column_int(statement, 4), -1);
+    });
 }
 
 // The selected row is the one listed: a tap or a key activates the row it selects.
@@ -307,15 +314,10 @@ void ry_list_attachments(GtkTreeView* tree_view, GtkTreePath*, GtkTreeViewColumn
 }
 
 void ry_prepend_labels(sqlite3_stmt* statement, GtkTreeModel* model) {
-    GtkListStore* store = GTK_LIST_STORE(model);
-    ry::StmtResetGuard reset(statement);
-    gtk_list_store_clear(store);
-    int rc, id;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        if (listable_id(statement, 0, &id))
-            gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
-                                              column_text(statement, 1), -1);
-    if (rc != SQLITE_DONE) fputs("SQL error\n", stderr);
+    prepend_rows(statement, model, [statement](GtkListStore* store, int id) {
+        gtk_list_store_insert_with_values(store, nullptr, 0, LABEL_ID, id, LABEL_NAME,
+                                          column_text(statement, 1), -1);
+    });
 }
 
 void ry_initialize_labels(sqlite3* db, int i, GtkTreeModel* model) {

@@ -6,26 +6,18 @@
 #include <vector>
 
 #include "ergtklistview.h"
-#include "list_fixture.h"
 #include "ry_raii.h"
+#include "window_fixture.h"
 
 namespace {
-
-struct Events {
-    std::vector<int> activated;         // row index of every "row-activated"
-    std::vector<bool> focus_on_change;  // the view's focus at every selection change
-};
-
-void on_row_activated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer data) {
-    static_cast<Events*>(data)->activated.push_back(gtk_tree_path_get_indices(path)[0]);
-}
 
 class PenListView : public testing::Test {
   protected:
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWidget* button = gtk_button_new_with_label("elsewhere");
     GtkWidget* view = nullptr;
-    Events events;
+    std::vector<int> activated;         // row index of every "row-activated"
+    std::vector<bool> focus_on_change;  // the view's focus at every selection change
 
     void SetUp() override {
         ry::gobject_ptr<GtkListStore> store(gtk_list_store_new(1, G_TYPE_STRING));
@@ -34,14 +26,18 @@ class PenListView : public testing::Test {
         view = ergtk_list_view_new_with_model(GTK_TREE_MODEL(store.get()));
         GtkTreeViewColumn* column =
             gtk_tree_view_column_new_with_attributes("Row", gtk_cell_renderer_text_new(), "text", 0, NULL);
-        EXPECT_EQ(ergtk_list_view_append_column(ERGTK_LIST_VIEW(view), column), 1);
-        g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), &events);
-        g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed",
-                         G_CALLBACK(+[](GtkTreeSelection* selection, gpointer data) {
-                             GtkWidget* v = GTK_WIDGET(gtk_tree_selection_get_tree_view(selection));
-                             static_cast<Events*>(data)->focus_on_change.push_back(gtk_widget_has_focus(v));
+        ergtk_list_view_append_column(ERGTK_LIST_VIEW(view), column);
+        ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, TRUE);
+        g_signal_connect(view, "row-activated",
+                         G_CALLBACK(+[](GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, PenListView* t) {
+                             t->activated.push_back(gtk_tree_path_get_indices(path)[0]);
                          }),
-                         &events);
+                         this);
+        g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed",
+                         G_CALLBACK(+[](GtkTreeSelection*, PenListView* t) {
+                             t->focus_on_change.push_back(gtk_widget_has_focus(t->view));
+                         }),
+                         this);
         GtkWidget* box = gtk_vbox_new(FALSE, 0);
         gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(box), view, TRUE, TRUE, 0);
@@ -52,20 +48,15 @@ class PenListView : public testing::Test {
         ryt::flush_events();
     }
     void TearDown() override { gtk_widget_destroy(window); }
-
-    // The centre of row n in the view's bin window.
-    GdkRectangle row_area(int n) {
-        GdkRectangle rect;
-        GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
-        gtk_tree_view_get_cell_area(GTK_TREE_VIEW(view), path, nullptr, &rect);
-        gtk_tree_path_free(path);
-        return rect;
-    }
+    std::vector<int> selected() const { return ryt::selected_rows(GTK_TREE_VIEW(view)); }
 
     // Button 1 events as the X server delivers them to the list, sent through
     // GTK's own dispatch (no pointer of the shared X server is moved).
     void pen(int row, GdkEventType type) {
-        GdkRectangle r = row_area(row);
+        GdkRectangle r;
+        GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+        gtk_tree_view_get_cell_area(GTK_TREE_VIEW(view), path, nullptr, &r);
+        gtk_tree_path_free(path);
         GdkEvent* event = gdk_event_new(type);
         event->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(GTK_TREE_VIEW(view))));
         event->button.time = ++clock;
@@ -91,17 +82,6 @@ class PenListView : public testing::Test {
     }
     guint32 clock = 1000;
 
-    int selected_row() {
-        GtkTreeModel* model = nullptr;
-        GtkTreeIter iter;
-        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), &model, &iter))
-            return -1;
-        GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
-        int row = gtk_tree_path_get_indices(path)[0];
-        gtk_tree_path_free(path);
-        return row;
-    }
-
     void key(guint keyval) {
         for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
             GdkEvent* event = gdk_event_new(type);
@@ -120,47 +100,33 @@ class PenListView : public testing::Test {
     }
 };
 
-TEST_F(PenListView, OneTapSelectsAndActivatesTheRowADoubleTapTwice) {
-    tap(2);
-    ASSERT_TRUE(ryt::iterate_until([&] { return !events.activated.empty(); }));
-    EXPECT_EQ(events.activated, std::vector<int>{2});
-    EXPECT_EQ(selected_row(), 2);
-    double_tap(0);  // two taps, not three
-    EXPECT_EQ(events.activated, (std::vector<int>{2, 0, 0}));
-}
-
-TEST_F(PenListView, PenLiftedOverAnotherRowSelectsButDoesNotActivate) {
+// As the program sets the view up: a tap gives it the focus before the tapped row is
+// selected (one selection change, not a first row chosen on the way) and activates
+// that row; a double tap is two taps; a pen lifted over another row only selects;
+// Enter and Space activate the cursor row; the selection stays when the focus goes.
+TEST_F(PenListView, TapsAndKeysActivateTheRowUnderThePenOrCursor) {
+    tap(3);
+    ASSERT_TRUE(ryt::iterate_until([&] { return !activated.empty(); }));
+    EXPECT_TRUE(gtk_widget_has_focus(view));
+    EXPECT_EQ(focus_on_change, std::vector<bool>{true});
+    EXPECT_EQ(selected(), std::vector<int>{3});
+    EXPECT_EQ(activated, std::vector<int>{3});
+    double_tap(0);
+    EXPECT_EQ(activated, (std::vector<int>{3, 0, 0}));
     pen(1, GDK_BUTTON_PRESS);
     pen(3, GDK_BUTTON_RELEASE);
-    EXPECT_EQ(selected_row(), 1);
-    EXPECT_TRUE(events.activated.empty());
-    tap(3);  // and the next tap is not confused by the stray one
-    EXPECT_EQ(events.activated, std::vector<int>{3});
-}
-
-TEST_F(PenListView, EnterAndSpaceActivateTheCursorRow) {
-    tap(1);
-    events.activated.clear();
-    ASSERT_TRUE(gtk_widget_has_focus(view));
+    EXPECT_EQ(selected(), std::vector<int>{1});
+    EXPECT_EQ(activated.size(), 3u) << "lifted over another row";
+    tap(1);  // not confused by the stray one
+    EXPECT_EQ(activated.back(), 1);
+    activated.clear();
     key(GDK_Down);
     key(GDK_Return);
     key(GDK_space);
-    EXPECT_EQ(events.activated, (std::vector<int>{2, 2}));
-}
-
-// As the program sets it: a tap gives the view the focus before the tapped row is
-// selected, and the selection stays when the view loses the focus.
-TEST_F(PenListView, TapFocusesBeforeSelectingAndTheSelectionStays) {
-    ergtk_list_view_set_focus_mode(ERGTK_LIST_VIEW(view), TRUE, TRUE);
-    tap(3);
-    EXPECT_TRUE(gtk_widget_has_focus(view));
-    // One selection change, made while the view already had the focus: the
-    // tapped row, not a first row chosen on the way.
-    EXPECT_EQ(events.focus_on_change, std::vector<bool>{true});
-    EXPECT_EQ(selected_row(), 3);
+    EXPECT_EQ(activated, (std::vector<int>{2, 2}));
     gtk_widget_grab_focus(button);
     ryt::flush_events();
-    EXPECT_EQ(selected_row(), 3);
+    EXPECT_EQ(selected(), std::vector<int>{2});
 }
 
 }  // namespace

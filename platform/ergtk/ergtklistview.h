@@ -6,13 +6,11 @@
 // the cursor row. Everything else is a plain GtkTreeView.
 #pragma once
 
+// GTK+ 2's headers use GLib API that GLib now marks deprecated.
 #ifndef GLIB_DISABLE_DEPRECATION_WARNINGS
 #define GLIB_DISABLE_DEPRECATION_WARNINGS
 #endif
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <gtk/gtk.h>
-#pragma GCC diagnostic pop
 
 G_BEGIN_DECLS
 

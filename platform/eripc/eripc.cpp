@@ -175,6 +175,16 @@ eripc_error_t check_call(eripc_context_t* context, eripc_bus_t bus, const char* 
     return g_variant_is_object_path(path->c_str()) ? ERIPC_ERROR_SUCCESS : ERIPC_ERROR_INVALID;
 }
 
+// check_call, then the arguments; a call that passes both still needs a connection.
+eripc_error_t prepare_call(eripc_context_t* context, eripc_bus_t bus, const char* destination,
+                           const char* message_name, va_list ap, std::string* path, variant_ptr* args) {
+    eripc_error_t rc = check_call(context, bus, destination, message_name, path);
+    if (rc != ERIPC_ERROR_SUCCESS) return rc;
+    args->reset(build_args(ap));
+    if (!*args) return ERIPC_ERROR_INVALID;
+    return context->connection ? ERIPC_ERROR_SUCCESS : ERIPC_ERROR;
+}
+
 // A method call caught by the filter, run in the context's main context.
 struct CallData {
     DispatchPtr dispatch;
@@ -441,14 +451,12 @@ eripc_error_t eripc_send_signal_varargs(eripc_context_t* context, eripc_bus_t bu
 eripc_error_t eripc_send_varargs(eripc_context_t* context, eripc_handler_t* reply_handler, void* user_data,
                                  eripc_bus_t bus, const char* destination, const char* message_name, ...) {
     std::string path;
-    eripc_error_t rc = check_call(context, bus, destination, message_name, &path);
-    if (rc != ERIPC_ERROR_SUCCESS) return rc;
+    variant_ptr args;
     va_list ap;
     va_start(ap, message_name);
-    variant_ptr args(build_args(ap));
+    eripc_error_t rc = prepare_call(context, bus, destination, message_name, ap, &path, &args);
     va_end(ap);
-    if (!args) return ERIPC_ERROR_INVALID;
-    if (!context->connection) return ERIPC_ERROR;
+    if (rc != ERIPC_ERROR_SUCCESS) return rc;
 
     if (reply_handler) {
         auto rd =
@@ -475,14 +483,12 @@ eripc_error_t eripc_send_varargs_and_wait(eripc_context_t* context, eripc_event_
                                           ...) {
     if (reply) *reply = nullptr;
     std::string path;
-    eripc_error_t rc = check_call(context, bus, destination, message_name, &path);
-    if (rc != ERIPC_ERROR_SUCCESS) return rc;
+    variant_ptr args;
     va_list ap;
     va_start(ap, message_name);
-    variant_ptr args(build_args(ap));
+    eripc_error_t rc = prepare_call(context, bus, destination, message_name, ap, &path, &args);
     va_end(ap);
-    if (!args) return ERIPC_ERROR_INVALID;
-    if (!context->connection) return ERIPC_ERROR;
+    if (rc != ERIPC_ERROR_SUCCESS) return rc;
 
     GError* raw = nullptr;
     variant_ptr result(g_dbus_connection_call_sync(

@@ -1,27 +1,85 @@
-// What lies beside a library on disk, to tell that a reader left it alone, and the
-// write another process makes while it holds the library locked.
+// Libraries as the tests meet them: the catalogue prepared over one as the program
+// opens it, what lies beside one on disk, and the write another process makes while
+// it holds a library locked.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <map>
 #include <string>
+#include <tuple>
+#include <variant>
 #include <vector>
 
+#include "ry_library.h"
+#include "ry_raii.h"
+#include "ry_sql.h"
 #include "test_support.h"
 
 namespace ryt {
 
-inline std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
-        while (const gchar* n = g_dir_read_name(d)) names.push_back(n);
-        g_dir_close(d);
+inline std::vector<std::string> names_in(const std::string& dir) { return files_in(dir); }
+
+// A result row: an id and up to three texts ("<null>" for NULL, "" past the last column).
+using Row = std::tuple<int, std::string, std::string, std::string>;
+using Rows = std::vector<Row>;
+// Values by parameter number; parameters not given stay NULL.
+using Bindings = std::map<int, std::variant<int, std::string>>;
+
+inline Rows rows_of(sqlite3_stmt* s, const Bindings& bindings = {}) {
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    for (const auto& [n, value] : bindings) {
+        if (const int* i = std::get_if<int>(&value))
+            sqlite3_bind_int(s, n, *i);
+        else
+            sqlite3_bind_text(s, n, std::get<std::string>(value).c_str(), -1, SQLITE_TRANSIENT);
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    auto text = [s](int c) -> std::string {
+        if (c >= sqlite3_column_count(s)) return "";
+        const unsigned char* t = sqlite3_column_text(s, c);
+        return t ? reinterpret_cast<const char*>(t) : "<null>";
+    };
+    Rows rows;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        rows.emplace_back(sqlite3_column_int(s, 0), text(1), text(2), text(3));
+    EXPECT_EQ(rc, SQLITE_DONE) << sqlite3_sql(s);
+    sqlite3_reset(s);
+    return rows;
 }
+
+// A library opened as the program opens it, with the catalogue prepared.
+class Catalogue {
+  public:
+    explicit Catalogue(const std::string& path) {
+        if (ry_open_library(path.c_str(), &db_) == SQLITE_OK) ok_ = ry_sql_try_prepare(db_, statements_);
+    }
+    ~Catalogue() {
+        for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
+        sqlite3_close(db_);
+        ry_close_library();
+    }
+    Catalogue(const Catalogue&) = delete;
+    Catalogue& operator=(const Catalogue&) = delete;
+    bool ok() const { return ok_; }
+    sqlite3* db() const { return db_; }
+    sqlite3_stmt* operator[](int kind) const { return statements_[kind]; }
+    Rows run(int kind, const Bindings& bindings) { return rows_of(statements_[kind], bindings); }
+    // The rows of any text on the same connection.
+    Rows query(const std::string& sql) {
+        sqlite3_stmt* raw = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+        ry::unique_stmt s(raw);
+        return s ? rows_of(s.get()) : Rows{};
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+    bool ok_ = false;
+    sqlite3_stmt* statements_[ZLAST] = {};
+};
 
 // The entries of a library's directory, the library's bytes and time, and its log's bytes.
 struct LibraryFiles {

@@ -490,7 +490,10 @@ void write_synthetic_library(LibraryBuilder& b, const SyntheticOptions& o, std::
         // the compiler, and the same seed must give the same library everywhere.
         std::string title = title_prefixes[below(int(std::size(title_prefixes)))];
         title += capitalised(word());
-        for (int k = 0, n = below(6); k < n; ++k) title += " " + word();
+        for (int k = 0, n = below(6); k < n; ++k) {
+            title += ' ';
+            title += word();
+        }
         if (below(50) == 0) title = std::to_string(1800 + below(220));
         item.title = title;
         int n_creators = below(4);

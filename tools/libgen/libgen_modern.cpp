@@ -338,7 +338,11 @@ void create_modern_schema(sqlite3* db, Numbering numbering) {
     std::string fields = "INSERT INTO fields (fieldID, fieldName) VALUES ";
     auto add = [](std::string& sql, int id, const char* name) {
         if (sql.back() == ')') sql += ", ";
-        sql += "(" + std::to_string(id) + ", " + quoted(name) + ")";
+        sql += '(';
+        sql += std::to_string(id);
+        sql += ", ";
+        sql += quoted(name);
+        sql += ')';
     };
     if (numbering == Numbering::fresh) {
         int id = 0;
