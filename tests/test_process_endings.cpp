@@ -14,7 +14,6 @@
 
 #include "gconf_registry.h"
 #include "libgen.h"
-#include "library_files.h"
 #include "main.h"
 #include "private_session.h"
 #include "ry_file.h"
@@ -111,7 +110,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
     sqlite3_close(db);
     const std::vector<std::string> left{"ryx-snapshot-left", "ryx-snapshot-other"};
     auto snapshot_begun = [&] {
-        auto names = ryt::names_in(tmp.path());
+        auto names = ryt::files_in(tmp.path());
         return names.size() >= 2 && names != left;
     };
     for (const auto& c : cases) {
@@ -144,7 +143,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
         EXPECT_EQ(r.exit_status, 0) << r.err;
         EXPECT_EQ(ryt::read_file(history_path()), history({}, library));
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
-        EXPECT_EQ(ryt::names_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
+        EXPECT_EQ(ryt::files_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
         if (!c.in_snapshot) {
             EXPECT_EQ(startup_messages(stub),
                       (std::vector<std::string>{"signal /com/irexnet/ryx com.irexnet.sysd", "s:ryx",

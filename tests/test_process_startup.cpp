@@ -21,7 +21,7 @@ namespace {
 // Names, times and (of regular files) contents of what lies in a directory.
 std::string listing(const std::string& dir) {
     std::string out;
-    for (const std::string& name : ryt::names_in(dir)) {
+    for (const std::string& name : ryt::files_in(dir)) {
         struct stat st {};
         lstat((dir + "/" + name).c_str(), &st);
         out += name + " " + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
@@ -82,7 +82,7 @@ TEST(ProgramStart, RefusesWhatIsNoLibrary) {
         EXPECT_EQ(r.err, c.err);
     }
     EXPECT_EQ(listing(dir.path()) + listing(dir.file("lib")), before);
-    EXPECT_TRUE(ryt::names_in(tmp.path()).empty());
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
 // A relative path, or one beginning with "//", to a library in WAL mode opens; the
@@ -104,7 +104,7 @@ TEST(ProgramStart, RelativeAndDoubleSlashPathsOpenAndTheLibraryIsLeftAlone) {
         EXPECT_EQ(r.exit_status, 0) << path << r.err;
     }
     before.expect_unchanged();
-    EXPECT_TRUE(ryt::names_in(tmp.path()).empty());
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
 TEST(ProgramStart, OnALockedLibraryRunsOnASnapshotAndRemovesIt) {
@@ -120,11 +120,11 @@ TEST(ProgramStart, OnALockedLibraryRunsOnASnapshotAndRemovesIt) {
     ASSERT_TRUE(holder.ok());
     ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
     ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
-    EXPECT_EQ(ryt::names_in(tmp.path()).size(), 1u) << "no snapshot made";
+    EXPECT_EQ(ryt::files_in(tmp.path()).size(), 1u) << "no snapshot made";
     child.signal(SIGTERM);
     auto r = child.wait();
     EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_TRUE(ryt::names_in(tmp.path()).empty());
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
 // A copy of a library that its owner holds is only trusted when it passes SQLite's
@@ -149,7 +149,7 @@ TEST(ProgramStart, OnALockedLibraryWithoutAConsistentSnapshotStopsAsLocked) {
     auto r = ryt::run({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find("SQL Error: database is locked\n"), std::string::npos) << r.err;
-    EXPECT_TRUE(ryt::names_in(tmp.path()).empty());
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
     EXPECT_EQ(ryt::read_file(path), bytes);
 }
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -51,6 +52,16 @@ void write_file(const std::string& path, const std::string& contents) {
 }
 
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {
+        while (const char* n = g_dir_read_name(d)) names.push_back(n);
+        g_dir_close(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
     std::vector<gchar*> args;

@@ -27,6 +27,8 @@ void remove_tree(const std::string& path);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
+// The names in a directory, sorted.
+std::vector<std::string> files_in(const std::string& dir);
 
 struct RunResult {
     int exit_status = -1;  // -1 when killed by a signal
