@@ -1,5 +1,5 @@
-// The real program's start: what it refuses and why, the paths it opens, and libraries
-// that another process holds locked; and the library path as it is made absolute.
+// The real program's start: what it refuses and why, and libraries that another
+// process holds locked; and the library path as it is made absolute.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,7 +10,6 @@
 #include "libgen_modern.h"
 #include "library_files.h"
 #include "lock_holder.h"
-#include "ry_file.h"
 #include "ry_library.h"
 #include "ry_raii.h"
 #include "test_support.h"
@@ -85,28 +84,6 @@ TEST(ProgramStart, RefusesWhatIsNoLibrary) {
     EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
-// A relative path, or one beginning with "//", to a library in WAL mode opens; the
-// library, its log and its directory stay as they were.
-TEST(ProgramStart, RelativeAndDoubleSlashPathsOpenAndTheLibraryIsLeftAlone) {
-    ryt::TempDir dir, tmp;
-    libgen::ModernLibraryBuilder lib(dir.path());
-    lib.add_item({.title = "Atlas"});
-    lib.finish();
-    ryt::LibraryFiles before{dir.path(), lib.database_path()};
-    // As many "../" as the working directory is deep lead to the root.
-    std::string relative;
-    for (char c : std::string(ry::gchar_ptr(g_get_current_dir()).get())) relative += c == '/' ? "../" : "";
-    for (const std::string& path : {relative + lib.database_path().substr(1), "/" + lib.database_path()}) {
-        ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
-        ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u) << path;
-        child.signal(SIGTERM);
-        auto r = child.wait();
-        EXPECT_EQ(r.exit_status, 0) << path << r.err;
-    }
-    before.expect_unchanged();
-    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
-}
-
 TEST(ProgramStart, OnALockedLibraryRunsOnASnapshotAndRemovesIt) {
     ryt::TempDir dir, tmp;
     std::string path, sql;
@@ -153,7 +130,7 @@ TEST(ProgramStart, OnALockedLibraryWithoutAConsistentSnapshotStopsAsLocked) {
     EXPECT_EQ(ryt::read_file(path), bytes);
 }
 
-TEST(LibraryPath, IsMadeAbsoluteOnceAndItsDirectoryIsBeforeTheLastSlash) {
+TEST(LibraryPath, IsMadeAbsoluteOnce) {
     const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
     const std::pair<std::string, std::string> cases[] = {
         {"zotero.sqlite", cwd + "/zotero.sqlite"},
@@ -162,9 +139,6 @@ TEST(LibraryPath, IsMadeAbsoluteOnceAndItsDirectoryIsBeforeTheLastSlash) {
         {"///media//card/x/../lib/zotero.sqlite", "/media/card/lib/zotero.sqlite"},
     };
     for (const auto& [given, absolute] : cases) EXPECT_EQ(ry_absolute_library_path(given.c_str()), absolute);
-    const std::pair<const char*, std::string> dirs[] = {
-        {"library.sqlite", ""}, {"/x", ""}, {"/mnt/lib/library.sqlite", "/mnt/lib"}, {"a/b/c.tar.gz", "a/b"}};
-    for (const auto& [path, dir] : dirs) EXPECT_EQ(ry::gchar_ptr(get_dir_name(path)).get(), dir);
 }
 
 }  // namespace
