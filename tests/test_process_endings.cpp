@@ -71,15 +71,15 @@ class Ending : public testing::Test {
     std::vector<std::string> env() const {
         return {session.bus_env(), "TMPDIR=" + tmp.path(), "NO_AT_BRIDGE=1", "RYX_DRIVE_LIBRARY=" + library};
     }
-    // Runs the driver below in a child on `task` ("MOMENT FIRST ITEM WAY [PATH]") with a daemon
+    // Runs the driver below in a child on `task` ("MOMENT FIRST WAY [PATH]") with a daemon
     // that answers as given; returns the calls the daemon had.
     std::vector<std::string> drive(const std::string& daemon, const std::string& task) const {
         ryt::SysdStub stub({daemon, "--no-exec"});
-        ry::gchar_ptr self(g_file_read_link("/proc/self/exe", nullptr));
         std::vector<std::string> child_env = env();
         child_env.insert(child_env.end(), {"RYX_DRIVE=" + task, "G_DEBUG=fatal-criticals"});
-        ryt::Child child({self.get(), "--gtest_filter=DISABLED_Driver.*", "--gtest_also_run_disabled_tests"},
-                         child_env);
+        ryt::Child child(
+            {"/proc/self/exe", "--gtest_filter=DISABLED_Driver.*", "--gtest_also_run_disabled_tests"},
+            child_env);
         auto r = child.wait(30000);
         EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("[  PASSED  ] 1 test."), std::string::npos) << r.out;
@@ -181,8 +181,7 @@ TEST_F(Ending, DuringAnOpeningAndWhatTheNextStartShows) {
     ryt::write_file(history_path(), history(now));
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.moment) + " " + id(c.way));
-        auto calls =
-            drive(c.daemon, std::string(c.moment) + " " + id(now[0]) + " " + id(now[1]) + " " + id(c.way));
+        auto calls = drive(c.daemon, std::string(c.moment) + " " + id(now[0]) + " " + id(c.way));
         // Two quick taps, one viewer; the busy indication is hidden however it ends.
         ASSERT_EQ(calls.size(), 3u);
         EXPECT_EQ(calls[0], "setBusyShow:show");
@@ -203,7 +202,7 @@ TEST_F(Ending, ALibraryReplacedWhileRunningIsReadAnew) {
     next.finish();
     ASSERT_TRUE(item != alpha && item != beta);
     ryt::write_file(history_path(), history({item}));
-    drive("--no-exec", "replaced " + id(item) + " 0 " + id(SIGTERM) + " " + next.database_path());
+    drive("--no-exec", "replaced " + id(item) + " " + id(SIGTERM) + " " + next.database_path());
 }
 
 // ---- The driver, run only inside the child ----
@@ -246,10 +245,10 @@ void activate_row(GtkTreeView* view, int row) {
 
 // Checks that the start screen and "Recent" list `first` first; then, at the moment
 // "replaced", replaces the library by the one at path before "Recent" and ends, or taps
-// the item's attachment and ends once it is "opened", "pending" or a "dialog" is up.
-struct Driver {
+// the second item's attachment and ends once it is "opened", "pending" or a "dialog" is up.
+struct Driver : Widgets {
     std::string moment, path;
-    int first = 0, item = 0, way = 0;
+    int first = 0, way = 0;
     bool tapped = false;
     gint64 ended_at = 0;
 
@@ -257,37 +256,35 @@ struct Driver {
     bool step() {
         if (g_main_window == nullptr || !GTK_WIDGET_VISIBLE(g_main_window) || gtk_main_level() == 0)
             return true;
-        Widgets w;
-        find_widgets(g_main_window, &w);
+        find_widgets(g_main_window, static_cast<Widgets*>(this));
         if (!tapped) {
             bool replaced = moment == "replaced";
-            EXPECT_EQ(row_id(w.items, 0) == first, !replaced) << "the start screen";
+            EXPECT_EQ(row_id(items, 0) == first, !replaced) << "the start screen";
             EXPECT_TRUE(!replaced || rename(path.c_str(), g_getenv("RYX_DRIVE_LIBRARY")) == 0);
             // Empty the list first, so that what follows is the button's own listing.
-            gtk_list_store_clear(GTK_LIST_STORE(gtk_tree_view_get_model(w.items)));
-            gtk_button_clicked(w.recent);
-            EXPECT_EQ(row_id(w.items, 0), first) << "\"Recent\"";
-            if (replaced) return end(w);
-            for (int row = 0; row < gtk_tree_model_iter_n_children(gtk_tree_view_get_model(w.items), nullptr);
-                 ++row)
-                if (row_id(w.items, row) == item) activate_row(w.items, row);
-            EXPECT_EQ(row_id(w.attachments, 0), item);
-            activate_row(w.attachments, 0);
-            activate_row(w.attachments, 0);
+            gtk_list_store_clear(GTK_LIST_STORE(gtk_tree_view_get_model(items)));
+            gtk_button_clicked(recent);
+            EXPECT_EQ(row_id(items, 0), first) << "\"Recent\"";
+            if (replaced) return end();
+            int second = row_id(items, 1);
+            activate_row(items, 1);
+            EXPECT_EQ(row_id(attachments, 0), second);
+            activate_row(attachments, 0);
+            activate_row(attachments, 0);
             tapped = true;
             return true;
         }
         bool reached = moment == "opened"    ? !ry_attachment_opening()
                        : moment == "pending" ? ry_attachment_opening() != FALSE
                                              : gtk_grab_get_current() != nullptr;  // a modal dialog
-        return reached ? end(w) : true;
+        return reached ? end() : true;
     }
 
-    bool end(const Widgets& w) {
+    bool end() {
         ended_at = g_get_monotonic_time();
         unsigned long window = ryt::wait_for_window_of(getpid());
         if (way == kQuitButton)
-            gtk_button_clicked(w.quit);
+            gtk_button_clicked(quit);
         else if (way == kCloseRequest)
             ryt::send_close_request(window);
         else if (way == kDestroyWindow)  // under its owner's feet, as a killed window manager may
@@ -304,13 +301,11 @@ TEST(DISABLED_Driver, RunTheProgram) {
     const char* library = g_getenv("RYX_DRIVE_LIBRARY");
     ASSERT_NE(library, nullptr) << "started only by the tests above";
     Driver driver;
-    std::istringstream(g_getenv("RYX_DRIVE")) >> driver.moment >> driver.first >> driver.item >> driver.way >>
-        driver.path;
+    std::istringstream(g_getenv("RYX_DRIVE")) >> driver.moment >> driver.first >> driver.way >> driver.path;
     g_timeout_add(
         20, +[](gpointer d) -> gboolean { return static_cast<Driver*>(d)->step(); }, &driver);
-    std::string program = "ryx", zero = "0";
-    std::vector<char*> argv = {program.data(), const_cast<char*>(library), zero.data(), nullptr};
-    EXPECT_EQ(ry_main(3, argv.data()), 0);
+    char* argv[] = {const_cast<char*>("ryx"), const_cast<char*>(library), const_cast<char*>("0"), nullptr};
+    EXPECT_EQ(ry_main(3, argv), 0);
     ASSERT_NE(driver.ended_at, 0);
     EXPECT_LT(g_get_monotonic_time() - driver.ended_at, kPromptly);
 }
