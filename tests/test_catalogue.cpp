@@ -21,6 +21,7 @@
 #include "library_files.h"
 #include "list_fixture.h"
 #include "lock_holder.h"
+#include "replaced_statements.h"
 #include "ry_que.h"
 
 using namespace libgen;
@@ -334,47 +335,6 @@ TEST(LibraryFiles, AreReadInPlaceOrFromASnapshotAndLeftUntouched) {
 
 // ---- The texts replaced ----
 
-// They joined every creator of the library to the items (the parenthesised join is built
-// whole) before filtering; kept only to compare against.
-#define OLD_ROWS(from)                                                                  \
-    "SELECT i.itemID,i.value,ifnull(cr.firstName,''),ifnull(cr.lastName,'') FROM " from \
-    " LEFT OUTER JOIN "                                                                 \
-    "(itemCreators ic NATURAL JOIN creators c NATURAL JOIN creatorData cd) cr ON i.itemID=cr.itemID WHERE "
-#define OLD_IN_COLLECTION "collectionItems ci JOIN listedItems i ON i.itemID=ci.itemID"
-#define OLD_KEY                                                                                         \
-    "(i.value GLOB ?2 OR i.value GLOB 'On '||?2 OR i.value GLOB 'A '||?2 OR i.value GLOB 'An '||?2 OR " \
-    "i.value GLOB 'On a '||?2 OR i.value GLOB 'On an '||?2 OR i.value GLOB 'The '||?2 OR i.value GLOB " \
-    "'On the '||?2)"
-#define OLD_NAMED(collection)                                                                                \
-    "SELECT i.itemID,i.value,cd.firstName,cd.lastName FROM itemCreators ic NATURAL JOIN creators c NATURAL " \
-    "JOIN creatorData cd JOIN listedItems i ON i.itemID=ic.itemID " collection "WHERE "
-#define OLD_COLLECTION_JOIN "JOIN collectionItems ci ON ci.itemID=i.itemID "
-// The tagged items as distinct pairs, as the view once gave them.
-#define OLD_TAGGED                                                                                     \
-    "i.itemID IN (SELECT itemID FROM (SELECT DISTINCT itemID, tagID FROM taggedItems) WHERE tagID IN " \
-    "(?5,?6,?7) GROUP BY itemID HAVING SUM(tagID)=?8)"
-const char* const old_texts[ZLAST] = {
-    OLD_ROWS("listedItems i") OLD_KEY " ORDER BY i.value,i.itemID,cr.lastname",
-    OLD_ROWS(OLD_IN_COLLECTION) "ci.collectionID=?1 AND " OLD_KEY " ORDER BY i.value,i.itemID,cr.lastname",
-    OLD_ROWS("listedItems i") OLD_KEY " ORDER BY cr.lastname,i.value,i.itemID",
-    OLD_ROWS(OLD_IN_COLLECTION) "ci.collectionID=?1 AND " OLD_KEY " ORDER BY cr.lastname,i.value,i.itemID",
-    OLD_NAMED("") "cd.lastName GLOB ?3 AND " OLD_KEY " ORDER BY i.value,i.itemID,cd.lastName",
-    OLD_NAMED(OLD_COLLECTION_JOIN) "ci.collectionID=?1 AND cd.lastName GLOB ?3 AND " OLD_KEY
-                                   " ORDER BY i.value,i.itemID,cd.lastName",
-    OLD_NAMED("") "cd.lastName GLOB ?3 AND " OLD_KEY " ORDER BY cd.lastName,i.value,i.itemID",
-    OLD_NAMED(OLD_COLLECTION_JOIN) "ci.collectionID=?1 AND cd.lastName GLOB ?3 AND " OLD_KEY
-                                   " ORDER BY cd.lastName,i.value,i.itemID",
-    OLD_ROWS("listedItems i") "i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
-    OLD_ROWS(
-        OLD_IN_COLLECTION) "ci.collectionID=?1 AND i.dateAdded LIKE ?4 ORDER BY i.dateAdded,i.itemID DESC",
-    OLD_ROWS("listedItems i") OLD_TAGGED " ORDER BY i.value,i.itemID,cr.lastname",
-    OLD_ROWS(OLD_IN_COLLECTION) "ci.collectionID=?1 AND " OLD_TAGGED " ORDER BY i.value,i.itemID,cr.lastname",
-    nullptr,  // the tag statements, the attachment statement: not replaced
-    nullptr,
-    nullptr,
-    OLD_ROWS("listedItems i") "i.itemID=?10",
-};
-
 // Every binding a listing can make on this library, and more: each parameter the text
 // reads takes every title key, some creator keys, every month, every tag, the fullest
 // collections and one that does not exist, every fourth item.
@@ -423,9 +383,9 @@ TEST(CatalogueRewrite, SameRowsInTheSameOrderAsTheTextsReplaced) {
         }
         ryt::OpenLibrary lib(dir.file("zotero.sqlite"));
         for (int kind = 0; kind < ZLAST; ++kind) {
-            if (old_texts[kind] == nullptr) continue;
+            if (ry_replaced_texts[kind] == nullptr) continue;
             sqlite3_stmt* raw = nullptr;
-            ASSERT_EQ(sqlite3_prepare_v2(lib.db(), old_texts[kind], -1, &raw, nullptr), SQLITE_OK);
+            ASSERT_EQ(sqlite3_prepare_v2(lib.db(), ry_replaced_texts[kind], -1, &raw, nullptr), SQLITE_OK);
             ry::unique_stmt before(raw);
             size_t compared = 0;
             for (const Bindings& b : bindings_for(lib.db(), before.get())) {

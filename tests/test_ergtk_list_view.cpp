@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ergtklistview.h"
-#include "list_fixture.h"
 #include "ry_raii.h"
+#include "window_fixture.h"
 
 namespace {
 

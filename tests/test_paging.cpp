@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "list_fixture.h"
 #include "ry_ctr.h"
 #include "ry_iconview.h"
 #include "ry_raii.h"
+#include "window_fixture.h"
 
 namespace {
 

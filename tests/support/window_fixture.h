@@ -1,22 +1,27 @@
-// A generated library opened as the program opens it, with its catalogue compiled,
-// and the item and attachment lists built over their models: what the listing
-// tests drive, and readers for the rows the listings leave in the models.
+// The program's main window, built as the program builds it over a generated
+// library, and readers for what its lists and keys hold; helpers for views alone.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "libgen.h"
+#include "libgen_modern.h"
+#include "main.h"
 #include "ry_library.h"
 #include "ry_model.h"
 #include "ry_page.h"
 #include "ry_que.h"
+#include "ry_raii.h"
 #include "ry_sql.h"
 #include "ry_view.h"
 #include "test_support.h"
@@ -144,52 +149,120 @@ inline bool use_german_latin1_locale(const TempDir& locales) {
 // The separator row that ends every item list; its creator columns are never set.
 inline ItemRow separator_row() { return {-1, ry_separator_text, "<unset>", "<unset>"}; }
 
-// A library opened as the program opens it, its catalogue compiled; closed with
-// the object. The record starts as the program loads it.
-class OpenLibrary {
-  public:
-    explicit OpenLibrary(const std::string& database) {
-        if (ry_open_library(database.c_str(), &db_) != SQLITE_OK || !ry_sql_try_prepare(db_, statements_))
-            throw std::runtime_error("cannot open " + database);
-        sql_que = ry_sql_que{-1, "*", "*", {'*'}, {0, 0, 0}, -1};
+// The text of a statement with its current bindings in place of the ?N.
+inline std::string expanded(sqlite3_stmt* statement) {
+    char* text = sqlite3_expanded_sql(statement);
+    std::string s = text != nullptr ? text : "";
+    sqlite3_free(text);
+    return s;
+}
+
+// The child attached at (left, top) of a table; nullptr when the cell is empty.
+inline GtkWidget* table_cell(GtkWidget* table, guint left, guint top) {
+    GtkWidget* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(table));
+    for (GList* l = children; l; l = l->next) {
+        guint l_attach = 0, t_attach = 0;
+        gtk_container_child_get(GTK_CONTAINER(table), GTK_WIDGET(l->data), "left-attach", &l_attach,
+                                "top-attach", &t_attach, nullptr);
+        if (l_attach == left && t_attach == top) found = GTK_WIDGET(l->data);
     }
-    ~OpenLibrary() {
+    g_list_free(children);
+    return found;
+}
+
+inline bool is_pressed(GtkWidget* button) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)); }
+
+using Fill = std::function<void(libgen::LibraryBuilder&)>;
+
+// The window built exactly as the program builds it, over a library that the test
+// writes: of the older generation, or of the current one when `modern`.
+class WindowFixture : public ::testing::Test {
+  protected:
+    void build(const Fill& fill, bool modern = false) {
+        write_library(fill, modern);
+        open_window();
+    }
+    void write_library(const Fill& fill, bool modern) {
+        std::unique_ptr<libgen::LibraryBuilder> lib;
+        if (modern)
+            lib = std::make_unique<libgen::ModernLibraryBuilder>(dir_.path());
+        else
+            lib = std::make_unique<libgen::ClassicLibraryBuilder>(dir_.path());
+        fill(*lib);
+        lib->finish();
+    }
+    // Opens the library as the program does, compiles the catalogue, and starts from
+    // the record as the program loads it.
+    void open_window() {
+        ASSERT_EQ(ry_open_library(dir_.file("zotero.sqlite").c_str(), &db_), SQLITE_OK);
+        ASSERT_TRUE(ry_sql_try_prepare(db_, statements_));
+        sql_que = ry_sql_que{-1, "*", "*", {'*'}, {0, 0, 0}, -1};
+        window_ = create_main_window();
+        main_box_ = build_window_contents(window_, db_, statements_, &history_,
+                                          const_cast<gchar*>(dir_.path().c_str()), &rgroup_, &search_data_,
+                                          &collection_list_);
+        gtk_widget_show(main_box_);
+        gtk_widget_show(window_);
+        gtk_widget_grab_focus(collection_list_);
+        focus_toplevel(window_);
+        flush_events();
+    }
+
+    void TearDown() override {
+        if (window_) gtk_widget_destroy(window_);
+        flush_events();
+        for (GtkWidget* anchor : {rgroup_.tbutton, rgroup_.cbutton, rgroup_.mbutton})
+            if (anchor) g_object_unref(anchor);
         for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
         sqlite3_close(db_);
         ry_close_library();
-    }
-    OpenLibrary(const OpenLibrary&) = delete;
-    OpenLibrary& operator=(const OpenLibrary&) = delete;
-
-    sqlite3* db() const { return db_; }
-    sqlite3_stmt** statements() { return statements_; }
-    sqlite3_stmt* statement(int kind) const { return statements_[kind]; }
-
-  private:
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* statements_[ZLAST] = {};
-};
-
-// Everything a listing needs, over a library that the test has written.
-class ListingLibrary : public OpenLibrary {
-  public:
-    explicit ListingLibrary(const std::string& database) : OpenLibrary(database) {}
-    ~ListingLibrary() {
-        // The two models keep their factory's reference besides the view's.
-        for (GtkWidget* view : {item_list_, attachment_list_}) {
-            GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(view));
-            gtk_widget_destroy(view);
-            g_object_unref(view);
-            g_object_unref(model);
-        }
         g_queue_clear(&history_);
     }
 
-    ry_search_data* data() { return &data_; }
-    GQueue* history() { return &history_; }
-    GtkTreeView* item_list() const { return GTK_TREE_VIEW(item_list_); }
-    GtkTreeView* attachment_list() const { return GTK_TREE_VIEW(attachment_list_); }
+    // GtkBox lists the children packed at the start first, then those packed at the
+    // end from the outermost in: attachment list, item box, separator, browse row,
+    // separator, search box (letter keys, separator, month keys).
+    GtkWidget* letter_grid() const { return nth_child(nth_child(main_box_, 5), 0); }
+    GtkWidget* month_grid() const { return nth_child(nth_child(main_box_, 5), 2); }
+    GtkWidget* title_key(int i) const { return table_cell(letter_grid(), i + 3, 0); }
+    GtkWidget* creator_key(int i) const { return table_cell(letter_grid(), i + 3, 1); }
+    GtkWidget* month_key(int i) const { return table_cell(month_grid(), i + 3, 0); }
 
+    GtkWidget* tag_view() const { return rgroup_.tag_view; }
+    GtkTreeModel* item_model() const { return gtk_tree_view_get_model(search_data_.item_list); }
+
+    // As a tap: the key takes the focus, then is clicked.
+    void click(GtkWidget* button) {
+        take_focus(button);
+        gtk_button_clicked(GTK_BUTTON(button));
+        flush_events();
+    }
+
+    // Selects the row whose id is `id` in the tag view or the collection list, with
+    // that view focused or not.
+    void select(GtkWidget* view, int id, bool focused) {
+        take_focus(focused ? view : GTK_WIDGET(search_data_.item_list));
+        ry::tree_path_ptr path(find_row(view, id));
+        ASSERT_NE(path, nullptr) << "no row " << id;
+        if (GTK_IS_ICON_VIEW(view))
+            gtk_icon_view_select_path(GTK_ICON_VIEW(view), path.get());
+        else
+            gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), path.get());
+        flush_events();
+    }
+
+    // Other test programs' windows on the same display take the X focus now and
+    // then: handle what is pending, then claim the focus with no event in between
+    // before the selection that follows.
+    void take_focus(GtkWidget* widget) {
+        flush_events();
+        focus_toplevel(window_);
+        gtk_widget_grab_focus(widget);
+    }
+
+    GtkTreeView* item_list() const { return search_data_.item_list; }
+    GtkTreeView* attachment_list() const { return search_data_.attachment_list; }
     // The whole listing, as the item list's store holds it (the model holds a page);
     // unset texts read "<unset>", as in the model.
     std::vector<ItemRow> items() const {
@@ -210,35 +283,41 @@ class ListingLibrary : public OpenLibrary {
         });
         return rows;
     }
-
     // Lists by the record with the given kind, as a search key would.
     std::vector<ItemRow> list(int kind) {
         sql_que.sql = kind;
-        ry_list_items(&data_);
+        ry_list_items(&search_data_);
         return items();
     }
-
+    void list_recent(std::initializer_list<int> history) {
+        for (int id : history) g_queue_push_tail(&history_, GINT_TO_POINTER(id));
+        ry_list_recent_items(&search_data_);
+    }
     // Selects row n of the item list and activates it, as a tap does.
     void activate_item_row(int n) {
-        GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
-        gtk_tree_selection_select_path(gtk_tree_view_get_selection(item_list()), path);
-        ry_list_attachments(item_list(), path, nullptr, &data_);
-        gtk_tree_path_free(path);
+        ry::tree_path_ptr path(gtk_tree_path_new_from_indices(n, -1));
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(item_list()), path.get());
+        ry_list_attachments(item_list(), path.get(), nullptr, &search_data_);
     }
 
-  private:
-    GtkWidget* item_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_item_list()));
-    GtkWidget* attachment_list_ = GTK_WIDGET(g_object_ref_sink(ry_create_attachment_list()));
-    GQueue history_ = G_QUEUE_INIT;
-    ry_search_data data_{statements(), item_list(), attachment_list(), nullptr, &history_};
-};
+    static GtkTreePath* find_row(GtkWidget* view, int id) {
+        std::vector<int> ids =
+            model_ids(GTK_IS_ICON_VIEW(view) ? gtk_icon_view_get_model(GTK_ICON_VIEW(view))
+                                             : gtk_tree_view_get_model(GTK_TREE_VIEW(view)),
+                      LABEL_ID);
+        auto at = std::find(ids.begin(), ids.end(), id);
+        return at == ids.end() ? nullptr : gtk_tree_path_new_from_indices(int(at - ids.begin()), -1);
+    }
 
-// The text of a statement with its current bindings in place of the ?N.
-inline std::string expanded(sqlite3_stmt* statement) {
-    char* text = sqlite3_expanded_sql(statement);
-    std::string s = text != nullptr ? text : "";
-    sqlite3_free(text);
-    return s;
-}
+    TempDir dir_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statements_[ZLAST] = {};
+    GQueue history_ = G_QUEUE_INIT;
+    ry_radio_group rgroup_{};
+    ry_search_data search_data_{};
+    GtkWidget* window_ = nullptr;
+    GtkWidget* main_box_ = nullptr;
+    GtkWidget* collection_list_ = nullptr;
+};
 
 }  // namespace ryt
