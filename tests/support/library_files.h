@@ -1,9 +1,9 @@
-// Libraries as the tests meet them: the rows of a statement, what lies beside a library
-// on disk, and the write another process makes while it holds a library locked.
+// Libraries as the tests meet them: the catalogue prepared over one as the program
+// opens it, what lies beside one on disk, and the write another process makes while
+// it holds a library locked.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -12,7 +12,9 @@
 #include <variant>
 #include <vector>
 
+#include "ry_library.h"
 #include "ry_raii.h"
+#include "ry_sql.h"
 #include "test_support.h"
 
 namespace ryt {
@@ -48,13 +50,36 @@ inline Rows rows_of(sqlite3_stmt* s, const Bindings& bindings = {}) {
     return rows;
 }
 
-// The rows of any text on the connection.
-inline Rows query(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* raw = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    ry::unique_stmt s(raw);
-    return s ? rows_of(s.get()) : Rows{};
-}
+// A library opened as the program opens it, with the catalogue prepared.
+class Catalogue {
+  public:
+    explicit Catalogue(const std::string& path) {
+        if (ry_open_library(path.c_str(), &db_) == SQLITE_OK) ok_ = ry_sql_try_prepare(db_, statements_);
+    }
+    ~Catalogue() {
+        for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
+        sqlite3_close(db_);
+        ry_close_library();
+    }
+    Catalogue(const Catalogue&) = delete;
+    Catalogue& operator=(const Catalogue&) = delete;
+    bool ok() const { return ok_; }
+    sqlite3* db() const { return db_; }
+    sqlite3_stmt* operator[](int kind) const { return statements_[kind]; }
+    Rows run(int kind, const Bindings& bindings) { return rows_of(statements_[kind], bindings); }
+    // The rows of any text on the same connection.
+    Rows query(const std::string& sql) {
+        sqlite3_stmt* raw = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+        ry::unique_stmt s(raw);
+        return s ? rows_of(s.get()) : Rows{};
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+    bool ok_ = false;
+    sqlite3_stmt* statements_[ZLAST] = {};
+};
 
 // The entries of a library's directory, the library's bytes and time, and its log's bytes.
 struct LibraryFiles {
