@@ -1,17 +1,14 @@
-// The real program's start: what it refuses and why, and a library that another
-// process holds locked.
+// What the real program refuses to start on, and why.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 
 #include "libgen.h"
 #include "libgen_modern.h"
 #include "library_files.h"
 #include "lock_holder.h"
 #include "test_support.h"
-#include "x11_support.h"
 
 namespace {
 
@@ -27,13 +24,6 @@ std::string listing(const std::string& dir) {
     return out;
 }
 
-void exec_sql(const std::string& path, const char* sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-    sqlite3_close(db);
-}
-
 // Refused with status 1 and one line that says why, every file left as it was.
 TEST(ProgramStart, RefusesWhatIsNoLibrary) {
     ryt::TempDir dir, tmp;
@@ -45,8 +35,8 @@ TEST(ProgramStart, RefusesWhatIsNoLibrary) {
                       other = dir.file("other.sqlite"), notes = dir.file("notes.txt"),
                       fifo = dir.file("fifo"), empty = dir.file("empty"), missing = dir.file("none.sqlite");
     ryt::write_file(notags, ryt::read_file(library));
-    exec_sql(notags, "DROP TABLE itemTags");
-    exec_sql(other, "CREATE TABLE items(itemID INTEGER PRIMARY KEY, name TEXT)");
+    ASSERT_TRUE(ryt::exec_sql(notags, "DROP TABLE itemTags"));
+    ASSERT_TRUE(ryt::exec_sql(other, "CREATE TABLE items(itemID INTEGER PRIMARY KEY, name TEXT)"));
     ryt::write_file(notes, "These are not the tables you are looking for.\n");
     ryt::write_file(empty, "");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -96,26 +86,6 @@ TEST(ProgramStart, RefusesWhatIsNoLibrary) {
         EXPECT_EQ(r.err, c.err);
     }
     EXPECT_EQ(listing(dir.path()) + listing(dir.file("lib")) + listing(dir.file("torn")), before);
-    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
-}
-
-TEST(ProgramStart, OnALockedLibraryRunsOnASnapshotAndRemovesIt) {
-    ryt::TempDir dir, tmp;
-    std::string path, sql;
-    {
-        libgen::ModernLibraryBuilder b(dir.path());
-        b.add_item({.title = "Old Book"});
-        sql = ryt::insert_book_sql(b.type_id("book"), b.field_id("title"));
-        path = b.database_path();
-    }
-    ryt::LockHolder holder(ryt::exclusive_writer(path, sql));
-    ASSERT_TRUE(holder.ok());
-    ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
-    ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
-    EXPECT_EQ(ryt::files_in(tmp.path()).size(), 1u) << "no snapshot made";
-    child.signal(SIGTERM);
-    auto r = child.wait();
-    EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 

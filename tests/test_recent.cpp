@@ -27,12 +27,6 @@ std::vector<int> padded(std::vector<int> ids, size_t n) {
     return ids;
 }
 
-std::string slots(const std::vector<int>& ids, size_t n = 10) {
-    std::string out;
-    for (int id : padded(ids, n)) out += std::to_string(id) + ";";
-    return out;
-}
-
 // A tap on the one row of an attachment list: the item's, or one with nothing selected.
 void tap(GQueue* history, int item) {
     ry::gobject_ptr<GtkListStore> store(ry_create_attachment_model());
@@ -72,30 +66,26 @@ class HistoryFile : public testing::Test {
 };
 
 TEST_F(HistoryFile, SlotsAreLoadedOpenedAndSavedMostRecentFirst) {
-    const std::string fresh = history_file("10", slots({}));
+    const std::string fresh = history_file("10", "-1;-1;-1;-1;-1;-1;-1;-1;-1;-1;");
     std::string garbage, huge;
     for (int i = 0; i < 4096; ++i) garbage += char((i * 7919 + 13) % 256);
-    std::vector<int> bounded;
     for (int i = 1; i <= 300; ++i) huge += std::to_string(i) + ";";
-    for (int i = 1; i <= RY_MAX_HISTORY_SLOTS; ++i) bounded.push_back(i);
+    const std::string bounded = huge.substr(0, huge.find(std::to_string(RY_MAX_HISTORY_SLOTS + 1) + ";"));
     const struct {
         std::optional<std::string> before;
         std::vector<int> opened;
         std::string after;
     } cases[] = {
         {std::nullopt, {}, fresh},
-        {std::nullopt, {31, 42, 31}, history_file("10", slots({31, 42}))},
+        {std::nullopt, {31, 42, 31}, history_file("10", "31;42;-1;-1;-1;-1;-1;-1;-1;-1;")},
         {history_file("5", "7;3;9;"), {}, history_file("5", "7;3;9;-1;-1;")},
         {history_file("5", "1;2;3;4;5;6;7;"), {}, history_file("5", "1;2;3;4;5;")},
-        {history_file("4", "5;6;-1;7;"), {5}, history_file("4", "5;6;-1;7;")},
-        {history_file("10", slots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})),
-         {11},
-         history_file("10", "11;1;2;3;4;5;6;7;8;9;")},
+        {history_file("10", "1;2;3;4;5;6;7;8;9;10;"), {11}, history_file("10", "11;1;2;3;4;5;6;7;8;9;")},
         {history_file("3", "1;-1;2;"), {12}, history_file("3", "12;1;-1;")},
         {history_file("4", "5;-1;7;-1;"), {kUnselected}, history_file("4", "-1;5;7;-1;")},
         {history_file("3", "5;6;7;"), {kUnselected}, history_file("3", "-1;5;6;")},
         // The file keeps what it asked for; the queue never grows past its bound.
-        {history_file("2147483647", huge), {}, history_file("2147483647", slots(bounded, bounded.size()))},
+        {history_file("2147483647", huge), {}, history_file("2147483647", bounded)},
         // Files that are not a history: ten empty slots.
         {garbage, {}, fresh},
         {"max_history=5\nitems=1;2;3;\n", {}, fresh},
@@ -110,11 +100,9 @@ TEST_F(HistoryFile, SlotsAreLoadedOpenedAndSavedMostRecentFirst) {
         {history_file("3", "1;x;2;"), {}, history_file("3", "-1;-1;-1;")},
         {history_file("3", "1;99999999999;"), {}, history_file("3", "-1;-1;-1;")},
         // Comments, other keys and groups survive (GLib puts a blank line after a leading comment).
-        {"# my list\n[HISTORY]\n# "
-         "slots\nmax_history=3\nitems=1;2;3;\nnote=kept\n\n[Display]\nname[de]=Zuletzt\n",
+        {"# mine\n[HISTORY]\n# slots\nmax_history=3\nitems=1;2;3;\nk=v\n\n[Other]\nx[de]=y\n",
          {9},
-         "# my list\n\n[HISTORY]\n# "
-         "slots\nmax_history=3\nitems=9;1;2;\nnote=kept\n\n[Display]\nname[de]=Zuletzt\n"},
+         "# mine\n\n[HISTORY]\n# slots\nmax_history=3\nitems=9;1;2;\nk=v\n\n[Other]\nx[de]=y\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before.value_or("no file").substr(0, 60));

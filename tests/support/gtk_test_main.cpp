@@ -2,6 +2,7 @@
 // server in CI); listing the tests needs no display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -10,9 +11,8 @@
 
 int main(int argc, char** argv) {
     // Before InitGoogleTest, which takes its own flags out of argv.
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        if (strcmp(argv[i], "--gtest_list_tests") == 0) listing = true;
+    bool listing = std::any_of(argv + 1, argv + argc,
+                               [](const char* a) { return strcmp(a, "--gtest_list_tests") == 0; });
     testing::InitGoogleTest(&argc, argv);
     if (!listing && !gtk_init_check(&argc, &argv)) {
         fprintf(stderr, "no display: run the tests under xvfb-run\n");

@@ -11,8 +11,7 @@ namespace ryt {
 
 // One line of the stub's log, values unescaped; args keep their type prefix ("s:show").
 struct StubMessage {
-    std::string kind;  // "call" or "signal"
-    std::string destination, path, interface, member;
+    std::string kind, destination, path, interface, member;  // kind: "call" or "signal"
     std::vector<std::string> args;
 };
 

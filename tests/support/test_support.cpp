@@ -62,6 +62,13 @@ std::vector<std::string> files_in(const std::string& dir) {
     return names;
 }
 
+bool exec_sql(const std::string& path, const std::string& sql) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(path.c_str(), &raw);
+    ry::unique_db db(raw);
+    return sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
     std::vector<gchar*> args;
     for (const auto& a : argv) args.push_back(const_cast<gchar*>(a.c_str()));

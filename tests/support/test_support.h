@@ -29,6 +29,8 @@ void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
 // The names in a directory, sorted.
 std::vector<std::string> files_in(const std::string& dir);
+// Runs sql on the SQLite database at path; false on an error.
+bool exec_sql(const std::string& path, const std::string& sql);
 
 struct RunResult {
     int exit_status = -1;  // -1 when killed by a signal

@@ -55,13 +55,12 @@ unsigned long wait_for_window_of(pid_t pid, int timeout_ms) {
 }
 
 void send_close_request(unsigned long window) {
-    XEvent event = {};
+    XEvent event = {};  // data.l[1], the time, is CurrentTime
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display(), "WM_PROTOCOLS", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = XInternAtom(display(), "WM_DELETE_WINDOW", False);
-    event.xclient.data.l[1] = CurrentTime;
+    event.xclient.data.l[0] = long(XInternAtom(display(), "WM_DELETE_WINDOW", False));
     gdk_error_trap_push();
     XSendEvent(display(), window, False, NoEventMask, &event);
     gdk_flush();
