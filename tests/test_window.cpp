@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "main.h"
 #include "ry_layout.h"
@@ -30,7 +31,8 @@ using namespace ryt;
 std::string record() {
     auto key = [](const char* pattern) {
         for (int i = 0; i < nl; ++i)
-            if (search_buttons[i].que == pattern) return std::string(search_buttons[i].label);
+            if (std::string_view(search_buttons[i].que) == pattern)
+                return std::string(search_buttons[i].label);
         return std::string("?");
     };
     return key(sql_que.title) + " " + key(sql_que.creator) + " " + sql_que.date + " " +
