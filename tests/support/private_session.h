@@ -18,16 +18,13 @@ class PrivateSession {
     PrivateSession(const PrivateSession&) = delete;
     PrivateSession& operator=(const PrivateSession&) = delete;
 
-    // The GConf path file that the bus's GConf daemon reads.
-    std::string gconf_path_file() const { return dir_.file("gconf.path"); }
-    // Environment entries that give a child program this session.
+    // The environment entry that gives a child program this session.
     std::string bus_env() const { return "DBUS_SESSION_BUS_ADDRESS=" + address_; }
 
     // The one session of this test program, started on first use and ended at exit.
     static PrivateSession& shared();
 
   private:
-    void stop();
     TempDir dir_;
     GPid pid_ = 0;
     std::string address_;

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ry_raii.h"
+
 namespace ryt {
 
 namespace {
@@ -14,12 +16,12 @@ namespace {
 std::string unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
+        char c = s[i];
+        if (c == '\\' && i + 1 < s.size()) {
+            c = s[++i];
+            c = c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
         }
-        char c = s[++i];
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        out += c;
     }
     return out;
 }
@@ -38,6 +40,23 @@ std::vector<StubMessage> parse_stub_log(std::string text) {
     return messages;
 }
 
+// How many of the stub's two names have an owner on the session bus.
+int names_owned() {
+    ry::gobject_ptr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    if (!bus) return 0;
+    int owned = 0;
+    for (const char* name : {"com.irexnet.sysd", "com.irexnet.popupmenu"}) {
+        ry::variant_ptr reply(
+            g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                        "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
+                                        G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+        gboolean yes = FALSE;
+        if (reply) g_variant_get(reply.get(), "(b)", &yes);
+        owned += yes;
+    }
+    return owned;
+}
+
 }  // namespace
 
 std::string brief(const StubMessage& m) {
@@ -50,52 +69,24 @@ std::vector<std::string> briefs(const std::vector<StubMessage>& messages) {
     return out;
 }
 
-std::string sysd_stub_binary() { return std::string(RYX_BUILD_DIR) + "/tools/ryx-sysd-stub"; }
-
-bool bus_name_has_owner(const std::string& name) {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return false;
-    GVariant* result = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                   "org.freedesktop.DBus", "NameHasOwner",
-                                                   g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
-                                                   G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    g_object_unref(bus);
-    if (!result) return false;
-    gboolean owned = FALSE;
-    g_variant_get(result, "(b)", &owned);
-    g_variant_unref(result);
-    return owned;
-}
-
 SysdStub::SysdStub(const std::vector<std::string>& options) : log_(dir_.file("stub.log")) {
-    std::vector<std::string> argv{sysd_stub_binary(), "--log", log_};
+    std::vector<std::string> argv{RYX_BUILD_DIR "/tools/ryx-sysd-stub", "--log", log_};
     argv.insert(argv.end(), options.begin(), options.end());
     child_ = std::make_unique<Child>(argv);
     gint64 end = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    while (!bus_name_has_owner("com.irexnet.sysd") || !bus_name_has_owner("com.irexnet.popupmenu")) {
-        if (!child_->running()) {
-            RunResult r = child_->wait(0);
-            throw std::runtime_error("ryx-sysd-stub ended: " + r.err);
-        }
+    while (names_owned() < 2) {
+        if (!child_->running()) throw std::runtime_error("ryx-sysd-stub ended: " + child_->wait(0).err);
         if (g_get_monotonic_time() > end) throw std::runtime_error("ryx-sysd-stub did not come up");
         g_usleep(5000);
     }
 }
 
 SysdStub::~SysdStub() {
-    if (!stopped_) stop();
-}
-
-RunResult SysdStub::stop() {
-    stopped_ = true;
     child_->signal(SIGTERM);
-    RunResult r = child_->wait(5000);
-    // The bus frees the names a little after the process ends; the next stub needs them.
+    child_->wait(5000);
+    // The bus frees the names a little after the process ends.
     gint64 end = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-    while ((bus_name_has_owner("com.irexnet.sysd") || bus_name_has_owner("com.irexnet.popupmenu")) &&
-           g_get_monotonic_time() < end)
-        g_usleep(5000);
-    return r;
+    while (names_owned() > 0 && g_get_monotonic_time() < end) g_usleep(5000);
 }
 
 std::vector<StubMessage> SysdStub::messages() const { return parse_stub_log(read_file(log_)); }

@@ -16,17 +16,12 @@ struct StubMessage {
     std::vector<std::string> args;
 };
 
-std::string sysd_stub_binary();
-
-// Whether a name has an owner on the session bus.
-bool bus_name_has_owner(const std::string& name);
-
 class SysdStub {
   public:
     // Starts the stub with these options (besides --log) and returns once it owns both of
     // its names; throws when it does not come up.
     explicit SysdStub(const std::vector<std::string>& options = {});
-    // Ends the stub and waits until its names are free again.
+    // Ends the stub and waits until its names are free again, for the next stub.
     ~SysdStub();
     SysdStub(const SysdStub&) = delete;
     SysdStub& operator=(const SysdStub&) = delete;
@@ -34,14 +29,11 @@ class SysdStub {
     std::vector<StubMessage> messages() const;
     // Waits until at least n messages are logged; runs the GTK main loop meanwhile.
     bool wait_for_messages(size_t n, int timeout_ms = 5000) const;
-    // Ends the stub with SIGTERM and returns how it went.
-    RunResult stop();
 
   private:
     TempDir dir_;
     std::string log_;
     std::unique_ptr<Child> child_;
-    bool stopped_ = false;
 };
 
 // Short forms for comparing sequences: the member, then ":" and the first argument's value

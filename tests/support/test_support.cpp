@@ -1,25 +1,26 @@
 // Helpers shared by the tests.
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "ry_raii.h"
+
 namespace ryt {
 
 TempDir::TempDir() {
     GError* error = nullptr;
-    gchar* dir = g_dir_make_tmp("ryx-test-XXXXXX", &error);
+    ry::gchar_ptr dir(g_dir_make_tmp("ryx-test-XXXXXX", &error));
     if (dir == nullptr) throw std::runtime_error(error->message);
-    path_ = dir;
-    g_free(dir);
+    path_ = dir.get();
 }
 
 TempDir::~TempDir() { remove_tree(path_); }
@@ -47,8 +48,7 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -67,47 +67,28 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
     std::vector<gchar*> args;
     for (const auto& a : argv) args.push_back(const_cast<gchar*>(a.c_str()));
     args.push_back(nullptr);
-    gchar** env = g_get_environ();
+    ry::gstrv_ptr env(g_get_environ());
     for (const auto& kv : extra_env) {
         auto eq = kv.find('=');
-        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
+        env.reset(g_environ_setenv(env.release(), kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE));
     }
-    std::string out = outdir_.file("out"), err = outdir_.file("err");
-    struct Files {
-        std::string out, err;
-    } files{out, err};
+    int out = open(outdir_.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
+    int err = open(outdir_.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
     GError* error = nullptr;
-    gboolean ok = g_spawn_async(
-        nullptr, args.data(), env, G_SPAWN_DO_NOT_REAP_CHILD,
-        +[](gpointer data) {
-            auto* f = static_cast<Files*>(data);
-            FILE* o = freopen(f->out.c_str(), "w", stdout);
-            FILE* e = freopen(f->err.c_str(), "w", stderr);
-            (void)o;
-            (void)e;
-        },
-        &files, &pid_, &error);
-    g_strfreev(env);
-    if (!ok) {
-        std::string msg = error->message;
-        g_error_free(error);
-        throw std::runtime_error(msg);
-    }
+    gboolean ok = g_spawn_async_with_fds(nullptr, args.data(), env.get(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                         nullptr, &pid_, -1, out, err, &error);
+    close(out);
+    close(err);
+    ry::gerror_ptr failure(error);
+    if (!ok) throw std::runtime_error(failure->message);
 }
 
 Child::~Child() {
-    if (!reaped_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-    }
+    if (!reaped_) wait(0);
 }
 
-void Child::signal(int signo) { kill(pid_, signo); }
-
 bool Child::running() {
-    if (reaped_) return false;
-    pid_t r = waitpid(pid_, &status_, WNOHANG);
-    if (r == pid_) reaped_ = true;
+    if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
     return !reaped_;
 }
 
@@ -119,18 +100,13 @@ RunResult Child::wait(int timeout_ms) {
         waitpid(pid_, &status_, 0);
         reaped_ = true;
     }
-    RunResult r;
-    if (WIFEXITED(status_)) r.exit_status = WEXITSTATUS(status_);
-    if (WIFSIGNALED(status_)) r.term_signal = WTERMSIG(status_);
-    r.out = read_file(outdir_.file("out"));
-    r.err = read_file(outdir_.file("err"));
-    return r;
+    return {WIFEXITED(status_) ? WEXITSTATUS(status_) : -1, read_file(outdir_.file("out")),
+            read_file(outdir_.file("err"))};
 }
 
 RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
               int timeout_ms) {
-    Child child(argv, extra_env);
-    return child.wait(timeout_ms);
+    return Child(argv, extra_env).wait(timeout_ms);
 }
 
 void flush_events() {

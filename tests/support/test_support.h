@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary directories, files, running the program.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,7 @@ std::vector<std::string> files_in(const std::string& dir);
 
 struct RunResult {
     int exit_status = -1;  // -1 when killed by a signal
-    int term_signal = 0;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // A running program with its output captured to files.
@@ -44,7 +43,7 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     GPid pid() const { return pid_; }
-    void signal(int signo);
+    void signal(int signo) { kill(pid_, signo); }
     // Waits up to timeout_ms; kills the program with SIGKILL after that.
     RunResult wait(int timeout_ms = 20000);
     bool running();

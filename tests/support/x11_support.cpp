@@ -13,24 +13,18 @@ namespace {
 
 Display* display() { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); }
 
-long pid_of(Window w) {
-    Atom pid_atom = XInternAtom(display(), "_NET_WM_PID", False);
+bool is_viewable_window_of(Window w, pid_t pid) {
     Atom type;
     int format;
     unsigned long n, rest;
     unsigned char* data = nullptr;
-    long pid = -1;
-    if (XGetWindowProperty(display(), w, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &n, &rest,
-                           &data) == Success &&
-        data != nullptr && n == 1)
-        pid = *reinterpret_cast<long*>(data);
-    if (data) XFree(data);
-    return pid;
-}
-
-bool is_viewable(Window w) {
     XWindowAttributes attributes;
-    return XGetWindowAttributes(display(), w, &attributes) && attributes.map_state == IsViewable;
+    bool found = XGetWindowProperty(display(), w, XInternAtom(display(), "_NET_WM_PID", False), 0, 1, False,
+                                    XA_CARDINAL, &type, &format, &n, &rest, &data) == Success &&
+                 data != nullptr && n == 1 && *reinterpret_cast<long*>(data) == pid &&
+                 XGetWindowAttributes(display(), w, &attributes) && attributes.map_state == IsViewable;
+    if (data) XFree(data);
+    return found;
 }
 
 Window find_window(pid_t pid) {
@@ -41,7 +35,7 @@ Window find_window(pid_t pid) {
     gdk_error_trap_push();
     if (XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &n)) {
         for (unsigned int i = 0; i < n && found == 0; ++i)
-            if (pid_of(children[i]) == pid && is_viewable(children[i])) found = children[i];
+            if (is_viewable_window_of(children[i], pid)) found = children[i];
         if (children) XFree(children);
     }
     gdk_flush();
@@ -73,10 +67,6 @@ void send_close_request(unsigned long window) {
     gdk_flush();
     gdk_error_trap_pop();
 }
-
-}  // namespace ryt
-
-namespace ryt {
 
 void destroy_window(unsigned long window) {
     gdk_error_trap_push();

@@ -1,0 +1,309 @@
+// Ending the program at the worst moments, and what it leaves for the next start: a
+// close request or any of its signals in the main loop, during the snapshot of
+// start-up, while the daemon has not yet answered "startTask" or with an error dialog
+// up. Each ending is prompt, with status 0, the history written and no snapshot left.
+//
+// The moments inside an opening are reached by a driver: this test program started
+// again with only the disabled driver test, which runs the program's own ry_main and
+// taps as a user would. The driver's own checks decide its exit status.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <sstream>
+
+#include "gconf_registry.h"
+#include "libgen.h"
+#include "main.h"
+#include "private_session.h"
+#include "ry_file.h"
+#include "ry_model.h"
+#include "ry_raii.h"
+#include "sysd_stub.h"
+#include "x11_support.h"
+
+namespace {
+
+// Far above the few milliseconds an ending takes, far below the waits it must not
+// sit out (a daemon's whole minute, a dialog nobody answers, a FIFO that never opens).
+constexpr gint64 kPromptly = 5 * G_USEC_PER_SEC;
+// Ways to end besides a signal.
+constexpr int kCloseRequest = -1, kQuitButton = -2, kDestroyWindow = -3;
+
+// The test program's own share directory (see the test entry point).
+std::string history_path() { return ry_share_file("ryx.history"); }
+
+std::string id(long i) { return std::to_string(i); }
+
+// As the program writes the history back (naming the library the list is for).
+std::string history(const std::vector<int>& head, const std::string& library = "") {
+    std::string items;
+    for (int i = 0; i < 10; ++i) items += id(i < int(head.size()) ? head[i] : -1) + ";";
+    return "[HISTORY]\nmax_history=10\nitems=" + items + "\n" +
+           (library.empty() ? "" : "library=" + library + "\n");
+}
+
+// What the program told the daemon of its start.
+std::vector<std::string> startup_messages(const ryt::SysdStub& stub) {
+    std::vector<std::string> out;
+    for (const auto& m : stub.messages())
+        if (m.member == "startupComplete") {
+            out.push_back(m.kind + " " + m.path + " " + m.interface);
+            out.insert(out.end(), m.args.begin(), m.args.end());
+        }
+    return out;
+}
+
+class Ending : public testing::Test {
+  protected:
+    void SetUp() override {
+        libgen::ClassicLibraryBuilder lib(dir.path());
+        alpha = lib.add_item({.title = "Alpha", .creators = {{"Ann", "Lee"}}});
+        beta = lib.add_item({.title = "Beta", .creators = {{"Bo", "Kim"}}});
+        for (int item : {alpha, beta})
+            lib.add_attachment(
+                {.parent = item, .mime_type = "application/pdf", .file = "a.pdf", .contents = "%PDF"});
+        lib.finish();
+        library = lib.database_path();
+    }
+    std::vector<std::string> env() const {
+        return {session.bus_env(), "TMPDIR=" + tmp.path(), "NO_AT_BRIDGE=1", "RYX_DRIVE_LIBRARY=" + library};
+    }
+    // Runs the driver below in a child on `task` ("MOMENT ITEM WAY [PATH]") with a daemon
+    // that answers as given; returns the calls the daemon had.
+    std::vector<std::string> drive(const std::string& daemon, const std::string& task) const {
+        ryt::SysdStub stub({daemon, "--no-exec"});
+        ry::gchar_ptr self(g_file_read_link("/proc/self/exe", nullptr));
+        std::vector<std::string> child_env = env();
+        child_env.insert(child_env.end(), {"RYX_DRIVE=" + task, "G_DEBUG=fatal-criticals"});
+        ryt::Child child({self.get(), "--gtest_filter=DISABLED_Driver.*", "--gtest_also_run_disabled_tests"},
+                         child_env);
+        auto r = child.wait(30000);
+        EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("[  PASSED  ] 1 test."), std::string::npos) << r.out;
+        stub.wait_for_messages(4, 1000);
+        std::vector<std::string> calls;
+        for (const auto& m : stub.messages())
+            if (m.kind == "call") calls.push_back(ryt::brief(m));
+        return calls;
+    }
+
+    ryt::PrivateSession& session = ryt::PrivateSession::shared();
+    ryt::TempDir dir, tmp;
+    std::string library;
+    int alpha = 0, beta = 0;
+};
+
+// In the main loop, also the start-up message: sent once, naming the shown window.
+TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
+    const struct {
+        bool in_snapshot;
+        int way;
+    } cases[] = {{false, SIGTERM},       {false, SIGINT}, {false, SIGHUP}, {false, SIGQUIT},
+                 {false, kCloseRequest}, {true, SIGINT},  {true, SIGTERM}};
+    // A log beside the library makes the program read it from a snapshot; a large one
+    // takes a while to copy.
+    sqlite3* db = nullptr;
+    sqlite3_open(library.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE ballast(b); INSERT INTO ballast VALUES(zeroblob(30000000))", nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(db);
+    const std::vector<std::string> left{"ryx-snapshot-left", "ryx-snapshot-other"};
+    auto snapshot_begun = [&] {
+        auto names = ryt::files_in(tmp.path());
+        return names.size() >= 2 && names != left;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.in_snapshot ? "snapshot " : "main loop ") + id(c.way));
+        ryt::SysdStub stub({"--no-exec"});
+        ryt::write_file(history_path(), "garbage");
+        ryt::write_file(library + "-wal", "");
+        // Snapshots as killed runs leave them: ours, with their lock files free.
+        for (const std::string& name : left) {
+            g_mkdir_with_parents(tmp.file(name).c_str(), 0700);
+            ryt::write_file(tmp.file(name + "/library.sqlite"), "old copy");
+            ryt::write_file(tmp.file(name + "/owner.lock"), "");
+        }
+        ryt::write_file(tmp.file("ryx-snapshot-other/notes.txt"), "not ours");
+        ryt::Child child({RYX_BINARY, library, "0"}, env());
+        unsigned long window = 0;
+        if (c.in_snapshot) {
+            ASSERT_TRUE(ryt::iterate_until(snapshot_begun));
+        } else {
+            ASSERT_NE(window = ryt::wait_for_window_of(child.pid()), 0u);
+            ASSERT_TRUE(ryt::iterate_until([&] { return !startup_messages(stub).empty(); }, 15000));
+        }
+        gint64 sent = g_get_monotonic_time();
+        if (c.way == kCloseRequest)
+            ryt::send_close_request(window);
+        else
+            child.signal(c.way);
+        auto r = child.wait();
+        EXPECT_LT(g_get_monotonic_time() - sent, kPromptly);
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(ryt::read_file(history_path()), history({}, library));
+        // Only the snapshot of a run that was killed goes, never a directory with more in it.
+        EXPECT_EQ(ryt::files_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
+        if (!c.in_snapshot) {
+            EXPECT_EQ(startup_messages(stub),
+                      (std::vector<std::string>{"signal /com/irexnet/ryx com.irexnet.sysd", "s:ryx",
+                                                "i:" + id(child.pid()), "b:true", "s:com.irexnet.ryx",
+                                                "i:" + id(long(window)), "b:true"}));
+        }
+    }
+}
+
+// An item enters the history once the daemon has taken its file on; the next start
+// shows it first, and so does "Recent".
+TEST_F(Ending, DuringAnOpeningAndWhatTheNextStartShows) {
+    ryt::set_filetype_dir("docs", "docview", "doc", {"pdf"});
+    const struct {
+        const char *moment, *daemon;
+        int way;
+    } cases[] = {
+        {"opened", "--no-exec", kQuitButton}, {"opened", "--no-exec", kCloseRequest},
+        {"opened", "--no-exec", SIGTERM},     {"pending", "--silent", SIGTERM},
+        {"pending", "--silent", SIGINT},      {"pending", "--silent", SIGQUIT},
+        {"dialog", "--refuse", SIGHUP},       {"dialog", "--refuse", kDestroyWindow},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.moment) + " " + id(c.way));
+        ryt::write_file(history_path(), history({beta, alpha}));
+        auto calls = drive(c.daemon, std::string(c.moment) + " " + id(alpha) + " " + id(c.way));
+        // Two quick taps, one viewer; the busy indication is hidden however it ends.
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[0], "setBusyShow:show");
+        EXPECT_EQ(calls[1].rfind("startTask:docview ", 0), 0u);
+        EXPECT_EQ(calls[2], "setBusyShow:hide");
+        bool opened = c.moment == std::string("opened");
+        std::vector<int> now = opened ? std::vector<int>{alpha, beta} : std::vector<int>{beta, alpha};
+        EXPECT_EQ(ryt::read_file(history_path()), history(now, library));
+        drive("--no-exec", "expect " + id(now[0]) + " " + id(kQuitButton));
+    }
+}
+
+// A library replaced on disk while the program runs is read anew before the next
+// listing, as on a new start; the history stays.
+TEST_F(Ending, ALibraryReplacedWhileRunningIsReadAnew) {
+    ryt::TempDir other;
+    libgen::ClassicLibraryBuilder next(other.path());
+    int item = 0;
+    for (const char* title : {"Gamma", "Delta", "Epsilon"}) item = next.add_item({.title = title});
+    next.finish();
+    ASSERT_TRUE(item != alpha && item != beta);
+    ryt::write_file(history_path(), history({item}));
+    drive("--no-exec", "replaced " + id(item) + " " + id(SIGTERM) + " " + next.database_path());
+}
+
+// ---- The driver, run only inside the child ----
+
+struct Widgets {
+    GtkTreeView *items = nullptr, *attachments = nullptr;
+    GtkButton *quit = nullptr, *recent = nullptr;
+};
+
+void find_widgets(GtkWidget* w, gpointer found) {
+    auto* f = static_cast<Widgets*>(found);
+    const char* label = GTK_IS_BUTTON(w) ? gtk_button_get_label(GTK_BUTTON(w)) : nullptr;
+    if (GTK_IS_TREE_VIEW(w) && g_strcmp0(gtk_widget_get_name(w), "attachment-list-ryx") == 0)
+        f->attachments = GTK_TREE_VIEW(w);
+    else if (GTK_IS_TREE_VIEW(w) &&
+             gtk_tree_model_get_n_columns(gtk_tree_view_get_model(GTK_TREE_VIEW(w))) == N_ITEM_COLUMNS)
+        f->items = GTK_TREE_VIEW(w);
+    else if (g_strcmp0(label, "Quit") == 0)
+        f->quit = GTK_BUTTON(w);
+    else if (g_strcmp0(label, "Recent") == 0)
+        f->recent = GTK_BUTTON(w);
+    if (GTK_IS_CONTAINER(w)) gtk_container_forall(GTK_CONTAINER(w), find_widgets, found);
+}
+
+// The item id of a row of the item or attachment list (column 0 of both).
+int row_id(GtkTreeView* view, int row) {
+    GtkTreeIter iter;
+    int id = -100;
+    if (gtk_tree_model_iter_nth_child(gtk_tree_view_get_model(view), &iter, nullptr, row))
+        gtk_tree_model_get(gtk_tree_view_get_model(view), &iter, 0, &id, -1);
+    return id;
+}
+
+// Selects the row and activates it, as a tap on it does.
+void activate_row(GtkTreeView* view, int row) {
+    ry::tree_path_ptr path(gtk_tree_path_new_from_indices(row, -1));
+    gtk_tree_selection_select_path(gtk_tree_view_get_selection(view), path.get());
+    gtk_tree_view_row_activated(view, path.get(), gtk_tree_view_get_column(view, 0));
+}
+
+// Moments: "expect" the item first on the start screen and in "Recent"; "replaced" by
+// the library at path, then the same; or tap the item's attachment and end once it is
+// "opened", "pending" or a "dialog" is up.
+struct Driver {
+    std::string moment, path;
+    int item = 0, way = 0;
+    bool tapped = false;
+    gint64 ended_at = 0;
+
+    // One look at the window once it is up; false when the work is done.
+    bool step() {
+        if (g_main_window == nullptr || !GTK_WIDGET_VISIBLE(g_main_window) || gtk_main_level() == 0)
+            return true;
+        Widgets w;
+        find_widgets(g_main_window, &w);
+        if (moment == "expect" || moment == "replaced") {
+            if (moment == "replaced") {
+                EXPECT_NE(row_id(w.items, 0), item) << "the first library has no such item";
+                EXPECT_EQ(rename(path.c_str(), g_getenv("RYX_DRIVE_LIBRARY")), 0);
+            } else {
+                EXPECT_EQ(row_id(w.items, 0), item) << "the start screen";
+            }
+            // Empty the list first, so that what follows is the button's own listing.
+            gtk_list_store_clear(GTK_LIST_STORE(gtk_tree_view_get_model(w.items)));
+            gtk_button_clicked(w.recent);
+            EXPECT_EQ(row_id(w.items, 0), item) << "\"Recent\"";
+            return end(w);
+        }
+        if (!tapped) {
+            for (int row = 0; row < gtk_tree_model_iter_n_children(gtk_tree_view_get_model(w.items), nullptr);
+                 ++row)
+                if (row_id(w.items, row) == item) activate_row(w.items, row);
+            EXPECT_EQ(row_id(w.attachments, 0), item);
+            activate_row(w.attachments, 0);
+            activate_row(w.attachments, 0);
+            tapped = true;
+            return true;
+        }
+        bool reached = moment == "opened"    ? !ry_attachment_opening()
+                       : moment == "pending" ? ry_attachment_opening() != FALSE
+                                             : gtk_grab_get_current() != nullptr;  // a modal dialog
+        return reached ? end(w) : true;
+    }
+
+    bool end(const Widgets& w) {
+        ended_at = g_get_monotonic_time();
+        unsigned long window = ryt::wait_for_window_of(getpid());
+        if (way == kQuitButton)
+            gtk_button_clicked(w.quit);
+        else if (way == kCloseRequest)
+            ryt::send_close_request(window);
+        else if (way == kDestroyWindow)  // under its owner's feet, as a killed window manager may
+            ryt::destroy_window(window);
+        else
+            kill(getpid(), way);
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST(DISABLED_Driver, RunTheProgram) {
+    const char* library = g_getenv("RYX_DRIVE_LIBRARY");
+    ASSERT_NE(library, nullptr) << "started only by the tests above";
+    Driver driver;
+    std::istringstream(g_getenv("RYX_DRIVE")) >> driver.moment >> driver.item >> driver.way >> driver.path;
+    g_timeout_add(
+        20, +[](gpointer d) -> gboolean { return static_cast<Driver*>(d)->step(); }, &driver);
+    std::string program = "ryx", zero = "0";
+    std::vector<char*> argv = {program.data(), const_cast<char*>(library), zero.data(), nullptr};
+    EXPECT_EQ(ry_main(3, argv.data()), 0);
+    ASSERT_NE(driver.ended_at, 0);
+    EXPECT_LT(g_get_monotonic_time() - driver.ended_at, kPromptly);
+}
