@@ -14,6 +14,8 @@
 
 #include "gconf_registry.h"
 #include "libgen.h"
+#include "libgen_modern.h"
+#include "library_files.h"
 #include "main.h"
 #include "private_session.h"
 #include "ry_file.h"
@@ -57,7 +59,7 @@ std::vector<std::string> startup_messages(const ryt::SysdStub& stub) {
 class Ending : public testing::Test {
   protected:
     void SetUp() override {
-        libgen::ClassicLibraryBuilder lib(dir.path());
+        libgen::ModernLibraryBuilder lib(dir.path());
         alpha = lib.add_item({.title = "Alpha", .creators = {{"Ann", "Lee"}}});
         beta = lib.add_item({.title = "Beta", .creators = {{"Bo", "Kim"}}});
         for (int item : {alpha, beta})
@@ -69,15 +71,15 @@ class Ending : public testing::Test {
     std::vector<std::string> env() const {
         return {session.bus_env(), "TMPDIR=" + tmp.path(), "NO_AT_BRIDGE=1", "RYX_DRIVE_LIBRARY=" + library};
     }
-    // Runs the driver below in a child on `task` ("MOMENT ITEM WAY [PATH]") with a daemon
+    // Runs the driver below in a child on `task` ("MOMENT FIRST WAY [PATH]") with a daemon
     // that answers as given; returns the calls the daemon had.
     std::vector<std::string> drive(const std::string& daemon, const std::string& task) const {
         ryt::SysdStub stub({daemon, "--no-exec"});
-        ry::gchar_ptr self(g_file_read_link("/proc/self/exe", nullptr));
         std::vector<std::string> child_env = env();
         child_env.insert(child_env.end(), {"RYX_DRIVE=" + task, "G_DEBUG=fatal-criticals"});
-        ryt::Child child({self.get(), "--gtest_filter=DISABLED_Driver.*", "--gtest_also_run_disabled_tests"},
-                         child_env);
+        ryt::Child child(
+            {"/proc/self/exe", "--gtest_filter=DISABLED_Driver.*", "--gtest_also_run_disabled_tests"},
+            child_env);
         auto r = child.wait(30000);
         EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("[  PASSED  ] 1 test."), std::string::npos) << r.out;
@@ -94,13 +96,20 @@ class Ending : public testing::Test {
     int alpha = 0, beta = 0;
 };
 
-// In the main loop, also the start-up message: sent once, naming the shown window.
+// In the main loop, also: the start-up message is sent once, naming the shown window;
+// a relative path, or one beginning with "//", opens; the library in WAL mode, its log
+// and its directory stay as they were.
 TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
+    // As many "../" as the working directory is deep lead to the root.
+    std::string up;
+    for (char c : std::string(ry::gchar_ptr(g_get_current_dir()).get())) up += c == '/' ? "../" : "";
     const struct {
         bool in_snapshot;
         int way;
-    } cases[] = {{false, SIGTERM},       {false, SIGINT}, {false, SIGHUP}, {false, SIGQUIT},
-                 {false, kCloseRequest}, {true, SIGINT},  {true, SIGTERM}};
+        std::string root;
+    } cases[] = {{false, SIGTERM, "/"}, {false, SIGINT, up},         {false, SIGHUP, "//"},
+                 {false, SIGQUIT, "/"}, {false, kCloseRequest, "/"}, {true, SIGINT, "/"},
+                 {true, SIGTERM, "/"}};
     // A log beside the library makes the program read it from a snapshot; a large one
     // takes a while to copy.
     sqlite3* db = nullptr;
@@ -108,16 +117,17 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
     sqlite3_exec(db, "CREATE TABLE ballast(b); INSERT INTO ballast VALUES(zeroblob(30000000))", nullptr,
                  nullptr, nullptr);
     sqlite3_close(db);
+    ryt::write_file(library + "-wal", "");
+    const ryt::LibraryFiles before{dir.path(), library};
     const std::vector<std::string> left{"ryx-snapshot-left", "ryx-snapshot-other"};
     auto snapshot_begun = [&] {
         auto names = ryt::files_in(tmp.path());
         return names.size() >= 2 && names != left;
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.in_snapshot ? "snapshot " : "main loop ") + id(c.way));
+        SCOPED_TRACE(std::string(c.in_snapshot ? "snapshot " : "main loop ") + id(c.way) + " " + c.root);
         ryt::SysdStub stub({"--no-exec"});
         ryt::write_file(history_path(), "garbage");
-        ryt::write_file(library + "-wal", "");
         // Snapshots as killed runs leave them: ours, with their lock files free.
         for (const std::string& name : left) {
             g_mkdir_with_parents(tmp.file(name).c_str(), 0700);
@@ -125,7 +135,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
             ryt::write_file(tmp.file(name + "/owner.lock"), "");
         }
         ryt::write_file(tmp.file("ryx-snapshot-other/notes.txt"), "not ours");
-        ryt::Child child({RYX_BINARY, library, "0"}, env());
+        ryt::Child child({RYX_BINARY, c.root + library.substr(1), "0"}, env());
         unsigned long window = 0;
         if (c.in_snapshot) {
             ASSERT_TRUE(ryt::iterate_until(snapshot_begun));
@@ -144,6 +154,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
         EXPECT_EQ(ryt::read_file(history_path()), history({}, library));
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
         EXPECT_EQ(ryt::files_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
+        before.expect_unchanged();
         if (!c.in_snapshot) {
             EXPECT_EQ(startup_messages(stub),
                       (std::vector<std::string>{"signal /com/irexnet/ryx com.irexnet.sysd", "s:ryx",
@@ -154,7 +165,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
 }
 
 // An item enters the history once the daemon has taken its file on; the next start
-// shows it first, and so does "Recent".
+// shows it first, and so does "Recent". Each run taps the second item of the list.
 TEST_F(Ending, DuringAnOpeningAndWhatTheNextStartShows) {
     ryt::set_filetype_dir("docs", "docview", "doc", {"pdf"});
     const struct {
@@ -166,19 +177,18 @@ TEST_F(Ending, DuringAnOpeningAndWhatTheNextStartShows) {
         {"pending", "--silent", SIGINT},      {"pending", "--silent", SIGQUIT},
         {"dialog", "--refuse", SIGHUP},       {"dialog", "--refuse", kDestroyWindow},
     };
+    std::vector<int> now{beta, alpha};
+    ryt::write_file(history_path(), history(now));
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.moment) + " " + id(c.way));
-        ryt::write_file(history_path(), history({beta, alpha}));
-        auto calls = drive(c.daemon, std::string(c.moment) + " " + id(alpha) + " " + id(c.way));
+        auto calls = drive(c.daemon, std::string(c.moment) + " " + id(now[0]) + " " + id(c.way));
         // Two quick taps, one viewer; the busy indication is hidden however it ends.
         ASSERT_EQ(calls.size(), 3u);
         EXPECT_EQ(calls[0], "setBusyShow:show");
         EXPECT_EQ(calls[1].rfind("startTask:docview ", 0), 0u);
         EXPECT_EQ(calls[2], "setBusyShow:hide");
-        bool opened = c.moment == std::string("opened");
-        std::vector<int> now = opened ? std::vector<int>{alpha, beta} : std::vector<int>{beta, alpha};
+        if (c.moment == std::string("opened")) std::swap(now[0], now[1]);
         EXPECT_EQ(ryt::read_file(history_path()), history(now, library));
-        drive("--no-exec", "expect " + id(now[0]) + " " + id(kQuitButton));
     }
 }
 
@@ -233,12 +243,12 @@ void activate_row(GtkTreeView* view, int row) {
     gtk_tree_view_row_activated(view, path.get(), gtk_tree_view_get_column(view, 0));
 }
 
-// Moments: "expect" the item first on the start screen and in "Recent"; "replaced" by
-// the library at path, then the same; or tap the item's attachment and end once it is
-// "opened", "pending" or a "dialog" is up.
-struct Driver {
+// Checks that the start screen and "Recent" list `first` first; then, at the moment
+// "replaced", replaces the library by the one at path before "Recent" and ends, or taps
+// the second item's attachment and ends once it is "opened", "pending" or a "dialog" is up.
+struct Driver : Widgets {
     std::string moment, path;
-    int item = 0, way = 0;
+    int first = 0, way = 0;
     bool tapped = false;
     gint64 ended_at = 0;
 
@@ -246,42 +256,35 @@ struct Driver {
     bool step() {
         if (g_main_window == nullptr || !GTK_WIDGET_VISIBLE(g_main_window) || gtk_main_level() == 0)
             return true;
-        Widgets w;
-        find_widgets(g_main_window, &w);
-        if (moment == "expect" || moment == "replaced") {
-            if (moment == "replaced") {
-                EXPECT_NE(row_id(w.items, 0), item) << "the first library has no such item";
-                EXPECT_EQ(rename(path.c_str(), g_getenv("RYX_DRIVE_LIBRARY")), 0);
-            } else {
-                EXPECT_EQ(row_id(w.items, 0), item) << "the start screen";
-            }
-            // Empty the list first, so that what follows is the button's own listing.
-            gtk_list_store_clear(GTK_LIST_STORE(gtk_tree_view_get_model(w.items)));
-            gtk_button_clicked(w.recent);
-            EXPECT_EQ(row_id(w.items, 0), item) << "\"Recent\"";
-            return end(w);
-        }
+        find_widgets(g_main_window, static_cast<Widgets*>(this));
         if (!tapped) {
-            for (int row = 0; row < gtk_tree_model_iter_n_children(gtk_tree_view_get_model(w.items), nullptr);
-                 ++row)
-                if (row_id(w.items, row) == item) activate_row(w.items, row);
-            EXPECT_EQ(row_id(w.attachments, 0), item);
-            activate_row(w.attachments, 0);
-            activate_row(w.attachments, 0);
+            bool replaced = moment == "replaced";
+            EXPECT_EQ(row_id(items, 0) == first, !replaced) << "the start screen";
+            EXPECT_TRUE(!replaced || rename(path.c_str(), g_getenv("RYX_DRIVE_LIBRARY")) == 0);
+            // Empty the list first, so that what follows is the button's own listing.
+            gtk_list_store_clear(GTK_LIST_STORE(gtk_tree_view_get_model(items)));
+            gtk_button_clicked(recent);
+            EXPECT_EQ(row_id(items, 0), first) << "\"Recent\"";
+            if (replaced) return end();
+            int second = row_id(items, 1);
+            activate_row(items, 1);
+            EXPECT_EQ(row_id(attachments, 0), second);
+            activate_row(attachments, 0);
+            activate_row(attachments, 0);
             tapped = true;
             return true;
         }
         bool reached = moment == "opened"    ? !ry_attachment_opening()
                        : moment == "pending" ? ry_attachment_opening() != FALSE
                                              : gtk_grab_get_current() != nullptr;  // a modal dialog
-        return reached ? end(w) : true;
+        return reached ? end() : true;
     }
 
-    bool end(const Widgets& w) {
+    bool end() {
         ended_at = g_get_monotonic_time();
         unsigned long window = ryt::wait_for_window_of(getpid());
         if (way == kQuitButton)
-            gtk_button_clicked(w.quit);
+            gtk_button_clicked(quit);
         else if (way == kCloseRequest)
             ryt::send_close_request(window);
         else if (way == kDestroyWindow)  // under its owner's feet, as a killed window manager may
@@ -298,12 +301,11 @@ TEST(DISABLED_Driver, RunTheProgram) {
     const char* library = g_getenv("RYX_DRIVE_LIBRARY");
     ASSERT_NE(library, nullptr) << "started only by the tests above";
     Driver driver;
-    std::istringstream(g_getenv("RYX_DRIVE")) >> driver.moment >> driver.item >> driver.way >> driver.path;
+    std::istringstream(g_getenv("RYX_DRIVE")) >> driver.moment >> driver.first >> driver.way >> driver.path;
     g_timeout_add(
         20, +[](gpointer d) -> gboolean { return static_cast<Driver*>(d)->step(); }, &driver);
-    std::string program = "ryx", zero = "0";
-    std::vector<char*> argv = {program.data(), const_cast<char*>(library), zero.data(), nullptr};
-    EXPECT_EQ(ry_main(3, argv.data()), 0);
+    char* argv[] = {const_cast<char*>("ryx"), const_cast<char*>(library), const_cast<char*>("0"), nullptr};
+    EXPECT_EQ(ry_main(3, argv), 0);
     ASSERT_NE(driver.ended_at, 0);
     EXPECT_LT(g_get_monotonic_time() - driver.ended_at, kPromptly);
 }

@@ -33,19 +33,17 @@ std::string slots(const std::vector<int>& ids, size_t n = 10) {
     return out;
 }
 
-// A tap on a row of an attachment list whose "row-activated" goes to ry_push_history,
-// as the window connects it.
+// A tap on the one row of an attachment list: the item's, or one with nothing selected.
 void tap(GQueue* history, int item) {
     ry::gobject_ptr<GtkListStore> store(ry_create_attachment_model());
-    gtk_list_store_insert_with_values(store.get(), nullptr, -1, ATTACHMENT_SOURCE_ID,
+    GtkTreeIter row;
+    gtk_list_store_insert_with_values(store.get(), &row, -1, ATTACHMENT_SOURCE_ID,
                                       item == kUnselected ? 99 : item, -1);
-    GtkTreeView* view = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store.get())));
-    g_object_ref_sink(view);
-    g_signal_connect(view, "row-activated", G_CALLBACK(ry_push_history), history);
-    ry::tree_path_ptr path(gtk_tree_path_new_from_indices(0, -1));
-    if (item != kUnselected) gtk_tree_selection_select_path(gtk_tree_view_get_selection(view), path.get());
-    gtk_tree_view_row_activated(view, path.get(), nullptr);
-    g_object_unref(view);
+    ry::gobject_ptr<GtkWidget> view(
+        GTK_WIDGET(g_object_ref_sink(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store.get())))));
+    if (item != kUnselected)
+        gtk_tree_selection_select_iter(gtk_tree_view_get_selection(GTK_TREE_VIEW(view.get())), &row);
+    ry_push_history(GTK_TREE_VIEW(view.get()), nullptr, nullptr, history);
 }
 
 // Loads the file as start-up does, opens the items and saves as the program's end does;

@@ -41,9 +41,8 @@ void remove_tree(const std::string& path) {
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
+    std::ostringstream ss;
+    ss << std::ifstream(path, std::ios::binary).rdbuf();
     return ss.str();
 }
 

@@ -197,7 +197,7 @@ class WindowFixture : public ::testing::Test {
     void open_window() {
         ASSERT_EQ(ry_open_library(dir_.file("zotero.sqlite").c_str(), &db_), SQLITE_OK);
         ASSERT_TRUE(ry_sql_try_prepare(db_, statements_));
-        sql_que = ry_sql_que{-1, "*", "*", {'*'}, {0, 0, 0}, -1};
+        sql_que = ry_sql_que{-1, search_buttons[0].que, search_buttons[0].que, {'*'}, {0, 0, 0}, -1};
         window_ = create_main_window();
         main_box_ = build_window_contents(window_, db_, statements_, &history_,
                                           const_cast<gchar*>(dir_.path().c_str()), &rgroup_, &search_data_,
