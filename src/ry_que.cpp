@@ -6,8 +6,6 @@
 
 #include "ry_model.h"
 
-ry_sql_que sql_que = {-1, "*", "*", "*", {0, 0, 0}, -1};
-
 // A letter key also takes the letters whose canonical decomposition begins with it
 // ("Émile" under E, "Özkan" under O) and the few that have none but read as it
 // (Æ, Œ, Ø, Ł, Đ), in both cases; "!" takes everything else.
@@ -62,6 +60,8 @@ const ry_search_button search_buttons[] = {
      "ṺṻỤụỦủỨứỪừỬửỮữỰựṼṽṾṿŴŵẀẁẂẃẄẅẆẇẈẉẘẊẋẌẍÝýÿ"
      "ŶŷŸȲȳẎẏẙỲỳỴỵỶỷỸỹŹźŻżŽžẐẑẒẓẔẕ]*"},
 };
+
+ry_sql_que sql_que = {-1, search_buttons[0].que, search_buttons[0].que, "*", {0, 0, 0}, -1};
 int nl = G_N_ELEMENTS(search_buttons);
 
 namespace {

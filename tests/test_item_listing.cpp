@@ -51,7 +51,7 @@ const char* key(char letter) {
 // collections and tags in mixed case, tags carried only by a note or only by the trash.
 struct Shelf {
     int atlas, anchor, apart, theme, legal, statute, email, twice, untitled, emile;
-    int collection, zeta, alpha, red, green;
+    int collection, zeta, alpha, red, green, grey;
 };
 
 Shelf fill_shelf(libgen::LibraryBuilder& b) {
@@ -91,11 +91,11 @@ Shelf fill_shelf(libgen::LibraryBuilder& b) {
     for (int i : {s.atlas, s.anchor, s.untitled}) b.add_to_collection(s.collection, i);
     s.red = b.add_tag("Red");
     s.green = b.add_tag("green");
-    int grey = b.add_tag("grey");
+    s.grey = b.add_tag("grey");
     b.add_tag("charlie");
     for (int i : {s.atlas, s.anchor, s.twice, s.untitled}) b.tag_item(i, s.red);
     b.tag_item(b.add_note(s.atlas, "<p>about</p>"), s.green);
-    b.tag_item(anchor_note, grey);
+    b.tag_item(anchor_note, s.grey);
     b.tag_item(s.emile, b.add_tag("automatic", libgen::tag_automatic));
     b.finish();
     return s;
@@ -147,6 +147,7 @@ TEST_P(Listing, EveryListingShowsEachVisibleItemWithAllItsCreators) {
         {"month", ZDATE, '*', '*', "2021-03%", 0, 0, {atlas, twice, untitled}},
         {"tag", ZTAGED, '*', '*', "", s.red, 0, {untitled, atlas, twice}},
         {"tag on a note", ZTAGED, '*', '*', "", s.green, 0, {atlas}},
+        {"tag on the trash", ZTAGED, '*', '*', "", s.grey, 0, {}},
         {"collection", ZTINCR, '*', '*', "", 0, s.collection, {untitled, atlas}},
         {"tag in collection", ZTAGED, '*', '*', "", s.red, s.collection, {untitled, atlas}},
         {"title and creator in collection", ZTICR, 'A', 'L', "", 0, s.collection, {atlas}},

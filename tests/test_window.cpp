@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "main.h"
 #include "ry_layout.h"
@@ -30,7 +31,8 @@ using namespace ryt;
 std::string record() {
     auto key = [](const char* pattern) {
         for (int i = 0; i < nl; ++i)
-            if (search_buttons[i].que == pattern) return std::string(search_buttons[i].label);
+            if (std::string_view(search_buttons[i].que) == pattern)
+                return std::string(search_buttons[i].label);
         return std::string("?");
     };
     return key(sql_que.title) + " " + key(sql_que.creator) + " " + sql_que.date + " " +
@@ -297,18 +299,16 @@ class WindowGeometry : public WindowFixture, public testing::WithParamInterface<
     int whole_rows(GtkTreeView* view) const {
         GtkTreePath* start = nullptr;
         if (!gtk_tree_view_get_visible_range(view, &start, nullptr)) return 0;
+        const int first = gtk_tree_path_get_indices(start)[0];
+        gtk_tree_path_free(start);
         GdkRectangle visible, row;
         gtk_tree_view_get_visible_rect(view, &visible);
-        int rows = 0;
-        for (int i = gtk_tree_path_get_indices(start)[0];; ++i, ++rows) {
-            GtkTreePath* path = gtk_tree_path_new_from_indices(i, -1);
-            gtk_tree_view_get_background_area(view, path, nullptr, &row);
-            gtk_tree_path_free(path);
-            if (row.height == 0 || row.y + row.height > visible.height) break;
+        for (int i = first;; ++i) {
+            ry::tree_path_ptr path(gtk_tree_path_new_from_indices(i, -1));
+            gtk_tree_view_get_background_area(view, path.get(), nullptr, &row);
+            if (row.height == 0 || row.y + row.height > visible.height) return i - first;
             EXPECT_GE(mm(row.height), 6.0) << "row " << i;
         }
-        gtk_tree_path_free(start);
-        return rows;
     }
 
     // The height of a line of tags: from where a pen first picks the first tag to
@@ -317,9 +317,8 @@ class WindowGeometry : public WindowFixture, public testing::WithParamInterface<
         GtkIconView* tags = GTK_ICON_VIEW(tag_view());
         int first = -1;
         for (int y = 0; y < tag_view()->allocation.height; ++y) {
-            GtkTreePath* here = gtk_icon_view_get_path_at_pos(tags, 20, y);
-            int index = here ? gtk_tree_path_get_indices(here)[0] : -1;
-            if (here) gtk_tree_path_free(here);
+            ry::tree_path_ptr here(gtk_icon_view_get_path_at_pos(tags, 20, y));
+            int index = here ? gtk_tree_path_get_indices(here.get())[0] : -1;
             if (index == 0 && first < 0) first = y;
             if (index > 0) return y - first;
         }
@@ -395,12 +394,8 @@ TEST_P(WindowGeometry, EverythingFitsTheScreenAndThePen) {
     check("start", 6, 0);
     click(title_key(0));
     check("whole library", 6, 0);
-    GtkTreePath* first = gtk_tree_path_new_first();
-    gtk_tree_selection_select_path(gtk_tree_view_get_selection(search_data_.item_list), first);
-    gtk_tree_view_row_activated(search_data_.item_list, first, nullptr);
-    gtk_tree_path_free(first);
-    ASSERT_EQ(gtk_tree_model_iter_n_children(gtk_tree_view_get_model(search_data_.attachment_list), nullptr),
-              60);
+    activate_item_row(0);
+    ASSERT_EQ(attachments().size(), 60u);
     check("sixty attachments", 3, 1);
 }
 

@@ -297,7 +297,7 @@ class WindowFixture : public ::testing::Test {
     void activate_item_row(int n) {
         ry::tree_path_ptr path(gtk_tree_path_new_from_indices(n, -1));
         gtk_tree_selection_select_path(gtk_tree_view_get_selection(item_list()), path.get());
-        ry_list_attachments(item_list(), path.get(), nullptr, &search_data_);
+        gtk_tree_view_row_activated(item_list(), path.get(), nullptr);
     }
 
     static GtkTreePath* find_row(GtkWidget* view, int id) {
