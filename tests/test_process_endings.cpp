@@ -99,35 +99,31 @@ class Ending : public testing::Test {
     int alpha = 0, beta = 0;
 };
 
-// In the main loop, also: the start-up message is sent once, naming the shown window;
-// a relative path, or one beginning with "//", opens; the library in WAL mode, its log
-// and its directory stay as they were; a library that another process holds locked is
-// read from a snapshot, removed at the end like the others.
+// The library is read in place, or from a snapshot because of a log beside it or of
+// another process that holds it locked, or ends while "copying" it. Also: the start-up
+// message is sent once, naming the shown window; a relative path, or one beginning
+// with "//", opens; the library in WAL mode, its log and its directory stay as they were.
 TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
     // As many "../" as the working directory is deep lead to the root.
     std::string up;
     for (char c : std::string(ry::gchar_ptr(g_get_current_dir()).get())) up += c == '/' ? "../" : "";
     const struct {
-        bool in_snapshot;
+        std::string read, root;
         int way;
-        std::string root;
-        bool locked;
-    } cases[] = {{false, SIGTERM, "/", false},       {false, SIGINT, up, false}, {false, SIGHUP, "//", false},
-                 {false, SIGQUIT, "/", false},       {true, SIGINT, "/", false}, {true, SIGTERM, "/", false},
-                 {false, kCloseRequest, "/", false}, {false, SIGTERM, "/", true}};
-    // A log beside the library makes the program read it from a snapshot; a large one
-    // takes a while to copy.
+    } cases[] = {{"in place", up, SIGINT},  {"in place", "//", SIGHUP},     {"logged", "/", SIGTERM},
+                 {"logged", "/", SIGQUIT},  {"logged", "/", kCloseRequest}, {"copying", "/", SIGINT},
+                 {"copying", "/", SIGTERM}, {"locked", "/", SIGTERM}};
+    // A large library takes a while to copy.
     ASSERT_TRUE(
         ryt::exec_sql(library, "CREATE TABLE ballast(b); INSERT INTO ballast VALUES(zeroblob(30000000))"));
-    ryt::write_file(library + "-wal", "");
     const std::vector<std::string> left{"ryx-snapshot-left", "ryx-snapshot-other"};
     auto snapshot_begun = [&] {
         auto names = ryt::files_in(tmp.path());
         return names.size() >= 2 && names != left;
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "snapshot " << c.in_snapshot << ", way " << c.way << ", locked "
-                                        << c.locked << ", " << c.root);
+        SCOPED_TRACE(c.read + " " + c.root + " " + id(c.way));
+        const bool copying = c.read == "copying";
         ryt::SysdStub stub({"--no-exec"});
         ryt::write_file(history_path(), "garbage");
         // Snapshots as killed runs leave them: ours, with their lock files free.
@@ -137,14 +133,19 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
             ryt::write_file(tmp.file(name + "/owner.lock"), "");
         }
         ryt::write_file(tmp.file("ryx-snapshot-other/notes.txt"), "not ours");
-        // Last, as the holder's log goes when it lets go.
+        // A log beside the library, even an empty one, makes the program read a snapshot.
+        if (c.read == "in place")
+            ryt::remove_tree(library + "-wal");
+        else
+            ryt::write_file(library + "-wal", "");
+        // Last of the rows: the holder's log goes when it lets go.
         std::optional<ryt::LockHolder> holder;
-        if (c.locked) holder.emplace(ryt::exclusive_writer(library, lock_sql));
+        if (c.read == "locked") holder.emplace(ryt::exclusive_writer(library, lock_sql));
         ASSERT_TRUE(!holder || holder->ok());
         const ryt::LibraryFiles before{dir.path(), library};
         ryt::Child child({RYX_BINARY, c.root + library.substr(1), "0"}, env());
         unsigned long window = 0;
-        if (c.in_snapshot) {
+        if (copying) {
             ASSERT_TRUE(ryt::iterate_until(snapshot_begun));
         } else {
             ASSERT_NE(window = ryt::wait_for_window_of(child.pid()), 0u);
@@ -162,7 +163,7 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
         EXPECT_EQ(ryt::files_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
         before.expect_unchanged();
-        if (!c.in_snapshot) {
+        if (!copying) {
             EXPECT_EQ(startup_messages(stub),
                       (std::vector<std::string>{"signal /com/irexnet/ryx com.irexnet.sysd", "s:ryx",
                                                 "i:" + id(child.pid()), "b:true", "s:com.irexnet.ryx",
