@@ -158,7 +158,8 @@ TEST_F(Ending, SignalsAndACloseRequestInTheMainLoopAndDuringTheSnapshot) {
             child.signal(c.way);
         auto r = child.wait();
         EXPECT_LT(g_get_monotonic_time() - sent, kPromptly);
-        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(r.err, "") << "nothing to say on a clean run";
         EXPECT_EQ(ryt::read_file(history_path()), history({}, library));
         // Only the snapshot of a run that was killed goes, never a directory with more in it.
         EXPECT_EQ(ryt::files_in(tmp.path()), std::vector<std::string>{"ryx-snapshot-other"});
