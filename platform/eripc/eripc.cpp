@@ -448,14 +448,13 @@ eripc_error_t eripc_send_signal_varargs(eripc_context_t* context, eripc_bus_t bu
     return ERIPC_ERROR_SUCCESS;
 }
 
-eripc_error_t eripc_send_varargs(eripc_context_t* context, eripc_handler_t* reply_handler, void* user_data,
-                                 eripc_bus_t bus, const char* destination, const char* message_name, ...) {
+namespace {
+
+eripc_error_t send_with(eripc_context_t* context, eripc_handler_t* reply_handler, void* user_data,
+                        eripc_bus_t bus, const char* destination, const char* message_name, va_list ap) {
     std::string path;
     variant_ptr args;
-    va_list ap;
-    va_start(ap, message_name);
     eripc_error_t rc = prepare_call(context, bus, destination, message_name, ap, &path, &args);
-    va_end(ap);
     if (rc != ERIPC_ERROR_SUCCESS) return rc;
 
     if (reply_handler) {
@@ -478,16 +477,12 @@ eripc_error_t eripc_send_varargs(eripc_context_t* context, eripc_handler_t* repl
     return ERIPC_ERROR_SUCCESS;
 }
 
-eripc_error_t eripc_send_varargs_and_wait(eripc_context_t* context, eripc_event_info_t** reply,
-                                          eripc_bus_t bus, const char* destination, const char* message_name,
-                                          ...) {
+eripc_error_t send_and_wait_with(eripc_context_t* context, eripc_event_info_t** reply, eripc_bus_t bus,
+                                 const char* destination, const char* message_name, va_list ap) {
     if (reply) *reply = nullptr;
     std::string path;
     variant_ptr args;
-    va_list ap;
-    va_start(ap, message_name);
     eripc_error_t rc = prepare_call(context, bus, destination, message_name, ap, &path, &args);
-    va_end(ap);
     if (rc != ERIPC_ERROR_SUCCESS) return rc;
 
     GError* raw = nullptr;
@@ -500,6 +495,27 @@ eripc_error_t eripc_send_varargs_and_wait(eripc_context_t* context, eripc_event_
         *reply =
             std::make_unique<eripc_event_info>(message_name, destination, nullptr, result.get()).release();
     return ERIPC_ERROR_SUCCESS;
+}
+
+}  // namespace
+
+eripc_error_t eripc_send_varargs(eripc_context_t* context, eripc_handler_t* reply_handler, void* user_data,
+                                 eripc_bus_t bus, const char* destination, const char* message_name, ...) {
+    va_list ap;
+    va_start(ap, message_name);
+    eripc_error_t rc = send_with(context, reply_handler, user_data, bus, destination, message_name, ap);
+    va_end(ap);
+    return rc;
+}
+
+eripc_error_t eripc_send_varargs_and_wait(eripc_context_t* context, eripc_event_info_t** reply,
+                                          eripc_bus_t bus, const char* destination, const char* message_name,
+                                          ...) {
+    va_list ap;
+    va_start(ap, message_name);
+    eripc_error_t rc = send_and_wait_with(context, reply, bus, destination, message_name, ap);
+    va_end(ap);
+    return rc;
 }
 
 eripc_error_t eripc_get_timeout(eripc_context_t* context, int* timeout_ms) {
