@@ -1,6 +1,7 @@
 // Start-up, the one window and its wiring, and shutdown.
 #include "main.h"
 
+#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <unistd.h>
@@ -278,6 +279,16 @@ bool reopen_library(gpointer data) {
     return true;
 }
 
+// GDK ends the program at once on an X error it did not expect. A window that
+// another client destroyed under us draws such errors from requests already on
+// their way; the program then ends through the window's "destroy", saving the
+// history, instead of dying with nothing saved.
+int (*gdk_x_error_handler)(Display*, XErrorEvent*) = nullptr;
+int ignore_vanished_windows(Display* display, XErrorEvent* error) {
+    if (error->error_code == BadWindow || error->error_code == BadDrawable) return 0;
+    return gdk_x_error_handler(display, error);
+}
+
 }  // namespace
 
 std::string ry_share_file(const char* name) {
@@ -291,6 +302,8 @@ int ry_main(int argc, char** argv) {
     ipc_keep_off_absent_bus();
 
     gtk_init(&argc, &argv);
+    if (auto previous = XSetErrorHandler(ignore_vanished_windows); previous != ignore_vanished_windows)
+        gdk_x_error_handler = previous;
     if (argc < 2) {
         fprintf(stderr, "Usage: %s DATABASENAME metadbflag \n", argv[0]);
         return 1;
