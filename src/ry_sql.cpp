@@ -43,18 +43,21 @@
 #define RY_BY_TITLE " ORDER BY i.value,i.itemID,cd.lastName"
 #define RY_BY_CREATOR " ORDER BY cd.lastName,i.value,i.itemID"
 #define RY_BY_DATE " ORDER BY i.dateAdded,i.itemID DESC"
+// One item's creators that the order above leaves level come by first name, then
+// last name, as the texts these replaced gave them.
+#define RY_THEN_NAMES ",cd.firstName,cd.lastName"
 
 // Every item statement reads listedItems, the view of the items a user sees with their
 // titles, which opening the library creates.
 const char* const ry_statement_texts[ZLAST] = {
     // ZTINCR
-    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_TITLE,
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_TITLE RY_THEN_NAMES,
     // ZC_TINCR
-    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE,
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_TITLE RY_THEN_NAMES,
     // ZNCRTI
-    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_CREATOR,
+    RY_ITEM_ROWS(RY_LISTED) RY_TITLE_KEY RY_BY_CREATOR RY_THEN_NAMES,
     // ZC_NCRTI
-    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR RY_THEN_NAMES,
     // ZTICR
     RY_NAMED_ROWS("") RY_TITLE_KEY RY_BY_TITLE,
     // ZC_TICR
@@ -64,13 +67,13 @@ const char* const ry_statement_texts[ZLAST] = {
     // ZC_CRTI
     RY_NAMED_ROWS(RY_COLLECTION_JOIN) "ci.collectionID=?1 AND " RY_TITLE_KEY RY_BY_CREATOR,
     // ZDATE
-    RY_ITEM_ROWS(RY_LISTED) "i.dateAdded LIKE ?4" RY_BY_DATE,
+    RY_ITEM_ROWS(RY_LISTED) "i.dateAdded LIKE ?4" RY_BY_DATE RY_THEN_NAMES,
     // ZC_DATE
-    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND i.dateAdded LIKE ?4" RY_BY_DATE,
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND i.dateAdded LIKE ?4" RY_BY_DATE RY_THEN_NAMES,
     // ZTAGED
-    RY_ITEM_ROWS(RY_LISTED) RY_TAGGED RY_BY_TITLE,
+    RY_ITEM_ROWS(RY_LISTED) RY_TAGGED RY_BY_TITLE RY_THEN_NAMES,
     // ZC_TAGED
-    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TAGGED RY_BY_TITLE,
+    RY_ITEM_ROWS(RY_IN_COLLECTION) "ci.collectionID=?1 AND " RY_TAGGED RY_BY_TITLE RY_THEN_NAMES,
     // ZTAG
     "SELECT DISTINCT t.tagID, t.name FROM tags t NATURAL JOIN taggedItems ti WHERE ti.itemID "
     "IN " RY_TAGGED_ITEMS " ORDER BY t.type DESC, t.name DESC",
@@ -84,7 +87,7 @@ const char* const ry_statement_texts[ZLAST] = {
     "d.itemID=a.itemID AND f.fieldName IN ('title','url') ORDER BY f.fieldName='url' LIMIT 1) ELSE a.path "
     "END, i.key, a.linkMode FROM itemAttachments a NATURAL JOIN items i WHERE sourceitemID=?9",
     // ZRECENT
-    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10",
+    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10 ORDER BY cd.firstName,cd.lastName",
 };
 
 const char* const ry_label_texts[2] = {
