@@ -44,8 +44,9 @@
 #define RY_BY_CREATOR " ORDER BY cd.lastName,i.value,i.itemID"
 #define RY_BY_DATE " ORDER BY i.dateAdded,i.itemID DESC"
 // One item's creators that the order above leaves level come by first name, then
-// last name, as the texts these replaced gave them.
-#define RY_THEN_NAMES ",cd.firstName,cd.lastName"
+// last name, as the texts these replaced gave them. Named by their result columns,
+// so that the sorter does not carry the names twice.
+#define RY_THEN_NAMES ",3,4"
 
 // Every item statement reads listedItems, the view of the items a user sees with their
 // titles, which opening the library creates.
@@ -87,7 +88,7 @@ const char* const ry_statement_texts[ZLAST] = {
     "d.itemID=a.itemID AND f.fieldName IN ('title','url') ORDER BY f.fieldName='url' LIMIT 1) ELSE a.path "
     "END, i.key, a.linkMode FROM itemAttachments a NATURAL JOIN items i WHERE sourceitemID=?9",
     // ZRECENT
-    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10 ORDER BY cd.firstName,cd.lastName",
+    RY_ITEM_ROWS(RY_LISTED) "i.itemID=?10 ORDER BY 3,4",
 };
 
 const char* const ry_label_texts[2] = {
