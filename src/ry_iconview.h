@@ -25,5 +25,7 @@ void ry_icon_view_set_model(ryIconView* ry_iconview, GtkTreeModel* model);
 // Gives every item the height its style asks for, scaled to the screen; done again
 // whenever the style changes.
 void ry_icon_view_apply_item_height(GtkWidget* widget);
+// Shows the model's text column as the view's one cell, which measures each text once.
+void ry_icon_view_set_text_cell(GtkWidget* widget, int column);
 
 G_END_DECLS

@@ -124,7 +124,7 @@ GtkWidget* ry_initialize_tag_view(sqlite3* db, ry_radio_group* rgroup) {
     gtk_icon_view_set_model(icon_view, GTK_TREE_MODEL(model));
     gtk_icon_view_set_selection_mode(icon_view, GTK_SELECTION_SINGLE);
     gtk_icon_view_set_row_spacing(icon_view, 0);
-    gtk_icon_view_set_text_column(icon_view, LABEL_NAME);
+    ry_icon_view_set_text_cell(tag_view, LABEL_NAME);
     ry_icon_view_apply_item_height(tag_view);
     // The window gives the tags the height left in the browse row.
     gtk_widget_set_size_request(tag_view, 1, 1);

@@ -184,6 +184,41 @@ TEST_P(Paging, KeysMoveByPagesAndToTheEnds) {
 INSTANTIATE_TEST_SUITE_P(Views, Paging, testing::Values(Kind::list, Kind::icons),
                          [](const auto& info) { return info.param == Kind::list ? "List" : "Icons"; });
 
+// The tag view's own cell, which measures each tag once a layout, puts every tag
+// where GtkIconView's text column puts it: the same point falls on the same tag.
+TEST(TagCell, PlacesEveryTagAsTheIconViewsTextColumnDoes) {
+    ry::gobject_ptr<GtkListStore> model{ry_create_label_model()};
+    for (const char* name :
+         {"a", "fog", "lanterns", "a much longer tag than the others", "Maps", "ödön", "x"})
+        gtk_list_store_insert_with_values(model.get(), nullptr, -1, LABEL_NAME, name, -1);
+    auto tags_under_points = [&](bool tag_cell) {
+        GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        GtkWidget* view = ry_icon_view_new();
+        gtk_icon_view_set_model(GTK_ICON_VIEW(view), GTK_TREE_MODEL(model.get()));
+        if (tag_cell)
+            ry_icon_view_set_text_cell(view, LABEL_NAME);
+        else
+            gtk_icon_view_set_text_column(GTK_ICON_VIEW(view), LABEL_NAME);
+        gtk_widget_set_size_request(view, 600, 300);
+        gtk_container_add(GTK_CONTAINER(window), view);
+        gtk_widget_show_all(window);
+        settle();
+        std::vector<int> tags;
+        for (int y = 0; y < 300; y += 2)
+            for (int x = 0; x < 600; x += 2) {
+                GtkTreePath* path = nullptr;
+                bool on_tag = gtk_icon_view_get_item_at_pos(GTK_ICON_VIEW(view), x, y, &path, nullptr);
+                ry::tree_path_ptr owned(path);
+                tags.push_back(on_tag ? gtk_tree_path_get_indices(path)[0] : -1);
+            }
+        gtk_widget_destroy(window);
+        return tags;
+    };
+    std::vector<int> expected = tags_under_points(false);
+    EXPECT_EQ(std::set<int>(expected.begin(), expected.end()).size(), 8u) << "every tag, and space between";
+    EXPECT_EQ(tags_under_points(true), expected);
+}
+
 // ---- The item list: one page of the listing in its model ----
 
 // An item of a listing: its creators (0: one row without names) and how many
