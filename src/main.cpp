@@ -213,9 +213,7 @@ struct ry_run {
     ry_run(const ry_run&) = delete;
     ry_run& operator=(const ry_run&) = delete;
     ~ry_run() {
-        for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
-        sqlite3_close(db);
-        ry_close_library();
+        close_library();
         ipc_end_pending_tasks();
         if (save_history) {
             ry_save_history_file(hist_filename.c_str(), histfile, &history);
@@ -224,11 +222,17 @@ struct ry_run {
             if (histfile != nullptr) g_key_file_free(histfile);
         }
     }
+    // The statements, the connection and the snapshot, ready to open the library again.
+    void close_library() {
+        for (sqlite3_stmt*& s : statements) {
+            sqlite3_finalize(s);
+            s = nullptr;
+        }
+        sqlite3_close(db);
+        db = nullptr;
+        ry_close_library();
+    }
 };
-
-}  // namespace
-
-namespace {
 
 // Opens the library into the run; false, with the reason on standard error, when it
 // cannot be read or holds no library.
@@ -259,13 +263,7 @@ struct ry_reopening {
 // views included; the history stays.
 bool reopen_library(gpointer data) {
     auto* r = static_cast<ry_reopening*>(data);
-    for (sqlite3_stmt*& s : r->run->statements) {
-        sqlite3_finalize(s);
-        s = nullptr;
-    }
-    sqlite3_close(r->run->db);
-    r->run->db = nullptr;
-    ry_close_library();
+    r->run->close_library();
     if (!open_into(*r->run, r->path)) return false;
     // After the listing under way: the label lists' own handlers must not run inside it.
     g_idle_add(

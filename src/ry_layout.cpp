@@ -59,10 +59,6 @@ int search_box_height(const ry_layout& s) {
            s.month_lines * s.key_height + (s.month_lines - 1);
 }
 
-}  // namespace
-
-namespace {
-
 // Cells of the given spans one after another on lines of `columns`; a line that is
 // full goes on at column `indent` of the next. The cells from `right_from` on end
 // the last line at its right edge.

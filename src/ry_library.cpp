@@ -328,7 +328,6 @@ int ry_open_library(const char* path, sqlite3** db, std::string* problem) {
     *db = nullptr;
     std::string ignored;
     if (problem == nullptr) problem = &ignored;
-    problem->clear();
     *problem = refusal_of(path);
     if (!problem->empty()) {
         sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READONLY, nullptr);
